@@ -1,0 +1,73 @@
+// mkbfs: writes a BFS file system holding the given files into an image.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: mkbfs [--at OFFSET] OUT.img FILE...\n"
+    "Writes a BFS file system holding the FILEs (each under its last path\n"
+    "component) into OUT.img. Without --at, OUT.img is created anew with the\n"
+    "file system at offset 0; with --at, the file system is written at byte\n"
+    "OFFSET (a multiple of 512) of OUT.img, which is kept as it is elsewhere.\n";
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw mkbfs::BuildError("cannot read " + path + ": " + std::strerror(errno));
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+std::string baseName(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool at = false;
+  unsigned long long offset = 0;
+  if (args.size() >= 2 && args[0] == "--at") {
+    char* end = nullptr;
+    errno = 0;
+    offset = std::strtoull(args[1].c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || args[1].empty() || offset % 512 != 0) {
+      std::cerr << "mkbfs: offset must be a multiple of 512: " << args[1] << "\n";
+      return 1;
+    }
+    at = true;
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty() || args[0].empty() || args[0][0] == '-') {
+    std::cerr << kUsage;
+    return 1;
+  }
+  try {
+    std::vector<mkbfs::File> files;
+    for (size_t i = 1; i < args.size(); ++i) {
+      files.push_back({baseName(args[i]), readFile(args[i])});
+    }
+    mkbfs::checkFiles(files);
+    mkbfs::ImageWriter image(args[0], !at);
+    const mkbfs::Layout layout = mkbfs::writeFileSystem(image, offset, files);
+    std::cout << "mkbfs: wrote a file system of " << (layout.end + 1ull) << " bytes with "
+              << files.size() << " files at offset " << offset << " of " << args[0] << "\n";
+  } catch (const mkbfs::BuildError& e) {
+    std::cerr << "mkbfs: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

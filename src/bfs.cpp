@@ -1,0 +1,158 @@
+// Decoding, checking and reporting of the BFS on-disk records, and the
+// superblock detection run on every block of an image.
+#include "sys/fs/bfs.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <ostream>
+
+#include "consistency.h"
+#include "report.h"
+
+namespace {
+
+// Slot offsets stay below 2^32 up to this inode number; the next one wraps.
+constexpr uint32_t kLastUnwrappedIno = (0xFFFFFFFFu - 388u) / BFS_INODESIZE;
+
+uint32_t be32(const char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return ntohl(v);
+}
+
+// The first inode number whose slot begins at or after start, following the
+// 32-bit arithmetic of bfsINO2OFF. A start beyond the last slot offset that
+// is reached before the wrap gives a number no division can give.
+uint64_t firstInoAtOrAfter(uint32_t start) {
+  const uint32_t first = bfsDirent::bfsINO2OFF(0);
+  if (start <= first) return 0;
+  if (start > bfsDirent::bfsINO2OFF(kLastUnwrappedIno)) return kLastUnwrappedIno + 1ull;
+  return (static_cast<uint64_t>(start - first) + BFS_INODESIZE - 1) / BFS_INODESIZE;
+}
+
+}  // namespace
+
+bfsSuperBlock::bfsSuperBlock(const char* buffer, bfs_pos_t pos) {
+  require((pos % BFS_BSIZE) == 0, "(pos % BFS_BSIZE) == 0");
+  std::memcpy(static_cast<bdsuper*>(this), buffer, sizeof(bdsuper));
+  bdsup_bfsmagic = ntohl(bdsup_bfsmagic);
+  bdsup_start = ntohl(bdsup_start);
+  bdsup_end = ntohl(bdsup_end);
+  require(bdsup_start < bdsup_end, "bdsup_start < bdsup_end");
+}
+
+uint64_t bfsSuperBlock::numInodes() const {
+  return static_cast<uint32_t>(bdsup_start - bfsDirent::bfsINO2OFF(0)) / BFS_INODESIZE;
+}
+
+uint32_t bfsDirent::bfsINO2OFF(uint32_t ino) { return ino * BFS_INODESIZE + 388u; }
+
+bfsDirent::bfsDirent() { std::memset(static_cast<bfs_dirent*>(this), 0, sizeof(bfs_dirent)); }
+
+bfsDirent::bfsDirent(const char* buffer, bfs_pos_t /*pos*/) {
+  std::memcpy(static_cast<bfs_dirent*>(this), buffer, sizeof(bfs_dirent));
+  d_ino = ntohs(d_ino);
+  if (d_ino == 0) return;
+
+  std::ostream& out = report();
+  out << "Inode " << Hex{d_ino} << " ";
+  d_sblock = ntohl(d_sblock);
+  d_eblock = ntohl(d_eblock);
+  d_eoffset = ntohl(d_eoffset);
+
+  // The line is still open here; end it before the run stops, so that the
+  // report stays line by line.
+  auto requireExtent = [&out](bool ok, const char* condition) {
+    if (!ok) out << std::endl;
+    require(ok, condition);
+  };
+  const uint32_t first = d_sblock * BFS_BSIZE;
+  requireExtent(d_sblock <= d_eblock, "d_sblock <= d_eblock");
+  requireExtent(first <= d_eoffset, "d_sblock * BFS_BSIZE <= d_eoffset");
+  requireExtent(d_eoffset < (d_eblock * BFS_BSIZE) + BFS_BSIZE,
+                "d_eoffset < (d_eblock * BFS_BSIZE) + BFS_BSIZE");
+
+  const uint32_t size = d_eoffset - first;
+  out << Hex{d_sblock} << "[" << Hex{first} << "] "
+      << "- " << Hex{d_eblock} << "[" << Hex{d_eblock * BFS_BSIZE} << "] "
+      << "(" << Hex{d_eoffset} << ") "
+      << "size " << Hex{size} << " (" << size << ")" << std::endl;
+
+  d_fattr.va_type = ntohl(d_fattr.va_type);
+  require((d_fattr.va_type == BFS_VDIR) || (d_fattr.va_type == BFS_VREG),
+          "(d_fattr.va_type == BFS_VDIR) || (d_fattr.va_type == BFS_VREG)");
+  d_fattr.va_mode = ntohl(d_fattr.va_mode);
+  d_fattr.va_uid = ntohl(d_fattr.va_uid);
+  d_fattr.va_gid = ntohl(d_fattr.va_gid);
+  d_fattr.va_nlink = ntohl(d_fattr.va_nlink);
+
+  out << "type " << (d_fattr.va_type == BFS_VDIR ? "dir" : "reg")
+      << " mode " << Oct{d_fattr.va_mode}
+      << " owner " << d_fattr.va_uid << "/" << d_fattr.va_gid
+      << " links " << d_fattr.va_nlink << std::endl;
+}
+
+bool bfsDirent::isDirectory() const {
+  require(!undefined(), "!undefined()");
+  return d_fattr.va_type == BFS_VDIR;
+}
+
+bool bfsDirent::isRegular() const {
+  require(!undefined(), "!undefined()");
+  return d_fattr.va_type == BFS_VREG;
+}
+
+bfsLDirs::bfsLDirs(const char* buffer) {
+  std::memcpy(static_cast<bfs_ldirs*>(this), buffer, sizeof(bfs_ldirs));
+  l_ino = ntohs(l_ino);
+  if (l_ino != 0) {
+    report() << "directory entry for inode " << Hex{l_ino} << " '" << toString() << "'"
+             << std::endl;
+  }
+}
+
+std::string bfsLDirs::toString() const { return lDirToString(l_name); }
+
+std::string bfsLDirs::lDirToString(const char* ldir) {
+  char name[BFS_DIRNAMELEN + 1];
+  std::memcpy(name, ldir, BFS_DIRNAMELEN);
+  name[BFS_DIRNAMELEN] = '\0';
+  return std::string(name);
+}
+
+bool detect_bfs(const char* buffer, bfs_pos_t s) {
+  static const unsigned char kMagic[4] = {0x1B, 0xAD, 0xFA, 0xCE};
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(buffer);
+  for (int i = 0; i < 4; ++i) {
+    if (b[i] != kMagic[i]) return false;
+  }
+
+  std::ostream& out = report();
+  const uint64_t base = static_cast<uint64_t>(s);
+  out << "hit magic at " << Hex{base} << " (" << s << ")" << std::endl;
+  const uint32_t start = be32(buffer + 4);
+  const uint32_t end = be32(buffer + 8);
+  out << "Start: " << Hex{start} << " (" << Hex{base + start} << ")" << std::endl;
+  out << "End: " << Hex{end} << " (" << Hex{base + end} << ")" << std::endl;
+  if (!(start < end)) {
+    out << "end >= start, discarded" << std::endl;
+    return false;
+  }
+
+  out << "size of inode: " << Hex{BFS_INODESIZE} << " (" << BFS_INODESIZE << ")" << std::endl;
+  out << "position of inode 0: " << Hex{bfsDirent::bfsINO2OFF(0)} << std::endl;
+  out << "position of inode 2: " << Hex{bfsDirent::bfsINO2OFF(2)} << std::endl;
+  out << "position of inode 3: " << Hex{bfsDirent::bfsINO2OFF(3)} << std::endl;
+
+  const uint64_t nr = firstInoAtOrAfter(start);
+  const uint64_t nr2 = static_cast<uint32_t>(start - bfsDirent::bfsINO2OFF(0)) / BFS_INODESIZE;
+  out << nr2 << std::endl;
+  require(nr == nr2, "nr == nr2");
+  out << "number of inodes: " << nr << std::endl;
+  out << "offset after last inode: " << Hex{bfsDirent::bfsINO2OFF(static_cast<uint32_t>(nr))}
+      << std::endl;
+  require(bfsDirent::bfsINO2OFF(static_cast<uint32_t>(nr)) == start,
+          "bfsDirent::bfsINO2OFF(nr) == start");
+  return true;
+}

@@ -1,0 +1,31 @@
+// The root directory of one file system and the name table it gives: every
+// entry in use is reported; each entry for a file sets that inode's name,
+// a later entry replacing an earlier one.
+#ifndef BFSSCAN_ROOT_DIRECTORY_H
+#define BFSSCAN_ROOT_DIRECTORY_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "image.h"
+#include "inode_table.h"
+
+class NameTable {
+ public:
+  // The name of inode ino, empty when no entry names it.
+  std::string lookup(uint64_t ino) const;
+  void set(uint16_t ino, const std::string& name) { names_[ino] = name; }
+
+ private:
+  // Entries carry 16-bit inode numbers, so this holds at most 65535 names.
+  std::map<uint16_t, std::string> names_;
+};
+
+// Reads the root directory (the directory inode root) of the file system at
+// base and walks its 16-byte entries; a trailing partial entry is ignored.
+// Throws ReadFailure or InconsistentFileSystem.
+NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
+                            const InodeTable& inodes);
+
+#endif  // BFSSCAN_ROOT_DIRECTORY_H

@@ -1,0 +1,89 @@
+#include "scan.h"
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+#include "block_reader.h"
+#include "consistency.h"
+#include "extract.h"
+#include "image.h"
+#include "inode_table.h"
+#include "report.h"
+#include "root_directory.h"
+#include "sys/fs/bfs.h"
+
+namespace {
+
+// Reports, checks and extracts the file system whose superblock is block,
+// read at base. Sets skipped when a file had to be left out.
+void processFileSystem(const Image& image, const std::string& f, const char* block,
+                       int64_t base, bool& skipped) {
+  report() << "Reading superblock..." << std::endl;
+  const bfsSuperBlock bsb(block, base);
+  report() << "size of superblock: " << Hex{sizeof(bdsuper)} << std::endl;
+  report() << "Magic: " << Hex{bsb.bdsup_bfsmagic} << std::endl;
+
+  const InodeTable bfsInodes = InodeTable::load(image, base, bsb);
+
+  NameTable fnames;
+  const bfsDirent* root = bfsInodes.find(BFS_ROOTINO);
+  if (root == nullptr) {
+    diag() << "bfsscan: file system at " << base << " has no root directory" << std::endl;
+  } else {
+    try {
+      fnames = readRootDirectory(image, base, *root, bfsInodes);
+    } catch (ReadFailure& failure) {
+      failure.setItem("root directory");
+      throw;
+    }
+  }
+
+  extractFiles(image, f, base, bfsInodes, fnames, skipped);
+}
+
+}  // namespace
+
+ExitStatus do_scan(const std::string& f) {
+  report() << "scanning " << f << std::endl;
+  ExitStatus status = kExitSuccess;
+  bool skipped = false;
+  int64_t s = 0;            // the block being examined
+  bool processing = false;  // whether the file system at s is being processed
+  try {
+    const Image image(f);
+    const int64_t length = image.length();
+    report() << length << " bytes / " << length / BFS_BSIZE << " sectors to read"
+             << std::endl;
+    BlockReader blocks(image);
+    for (;; s += BFS_BSIZE) {
+      const char* block = blocks.block(s);
+      if (detect_bfs(block, s)) {
+        processing = true;
+        processFileSystem(image, f, block, s, skipped);
+        processing = false;
+      }
+    }
+  } catch (const ReadFailure& failure) {
+    if (failure.kind() == ReadFailure::kEndOfImage) {
+      report() << "end of " << f << std::endl;
+      if (processing) {
+        diag() << "bfsscan: file system at " << s << " is truncated: "
+               << failure.item() << " runs past the end of the image at "
+               << failure.position() << std::endl;
+        status = kExitIncomplete;
+      }
+    } else {
+      diag() << "error reading " << f << ": " << std::strerror(failure.error()) << std::endl;
+      status = kExitIncomplete;
+    }
+  } catch (const OutputFailure& failure) {
+    diag() << "bfsscan: " << failure.what() << std::endl;
+    status = kExitIncomplete;
+  } catch (InconsistentFileSystem& violation) {
+    violation.setBase(s);
+    throw;
+  }
+  if (skipped) status = kExitIncomplete;
+  return status;
+}

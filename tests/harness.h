@@ -1,0 +1,76 @@
+// Test support: temporary directories, running the real programs with
+// limits, and reading back what they wrote.
+#ifndef BFSSCAN_TESTS_HARNESS_H
+#define BFSSCAN_TESTS_HARNESS_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+struct Limits {
+  uint64_t memoryBytes = 0;  // address-space limit; 0 for none
+  unsigned cpuSeconds = 60;
+};
+
+// A fresh directory, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
+              const Limits& limits = Limits());
+// Runs bfsscan on image, in cwd.
+RunResult scan(const std::string& image, const std::string& cwd,
+               const Limits& limits = Limits());
+
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+// Every path below dir, relative to it, sorted; directories end in "/".
+std::vector<std::string> listTree(const std::string& dir);
+
+// The ten detection lines of an accepted superblock at s.
+std::string acceptedLines(int64_t s, uint32_t start, uint32_t end);
+// The lines from "hit magic" through "Magic: " of a file system at s.
+std::string superblockLines(int64_t s, uint32_t start, uint32_t end);
+
+// A test image under construction, written to a file.
+class TestImage {
+ public:
+  explicit TestImage(const std::string& path) : path_(path), writer_(path) {}
+  const std::string& path() const { return path_; }
+  mkbfs::ImageWriter& writer() { return writer_; }
+  TestImage& superblock(uint64_t base, uint32_t start, uint32_t end);
+  TestImage& inode(uint64_t base, const mkbfs::Inode& inode);
+  TestImage& inodeAt(uint64_t base, uint32_t slot, const mkbfs::Inode& inode);
+  TestImage& entries(uint64_t base, uint32_t block, const std::vector<mkbfs::DirEntry>& e);
+  TestImage& bytes(uint64_t pos, const std::string& data);
+  TestImage& length(uint64_t len);
+
+ private:
+  std::string path_;
+  mkbfs::ImageWriter writer_;
+};
+
+// The root directory inode of a directory of n entries at block.
+mkbfs::Inode rootInode(uint32_t block, uint32_t entries);
+// A string of n bytes that differs from any shifted copy of itself.
+std::string pattern(size_t n, unsigned seed = 1);
+
+#endif  // BFSSCAN_TESTS_HARNESS_H
