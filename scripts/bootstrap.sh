@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing bfsscan needs, where it is missing.
+# Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
+set -euo pipefail
+
+packages=(cmake make g++ libboost-filesystem-dev libgtest-dev)
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
