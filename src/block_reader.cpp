@@ -23,6 +23,6 @@ void BlockReader::fill(uint64_t pos) {
   }
   if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_.get(), BFS_BSIZE);
   if (bufLen_ < BFS_BSIZE) {
-    throw ReadFailure(ReadFailure::kEndOfImage, 0, pos + bufLen_, "read");
+    throw ReadFailure(ReadFailure::kEndOfImage);
   }
 }

@@ -14,12 +14,14 @@ namespace {
 constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 }  // namespace
 
-ReadFailure::ReadFailure(Kind kind, int error, uint64_t pos, const std::string& what)
-    : std::runtime_error(what), kind_(kind), error_(error), pos_(pos) {}
+ReadFailure::ReadFailure(Kind kind, int error)
+    : std::runtime_error(kind == kEndOfImage ? "end of image" : "read error"),
+      kind_(kind),
+      error_(error) {}
 
 Image::Image(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno, 0, "open");
+  if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno);
   struct stat st;
   int err = 0;
   if (::fstat(fd_, &st) != 0) {
@@ -36,7 +38,7 @@ Image::Image(const std::string& path) {
   if (err != 0) {
     ::close(fd_);
     fd_ = -1;
-    throw ReadFailure(ReadFailure::kSystemError, err, 0, "open");
+    throw ReadFailure(ReadFailure::kSystemError, err);
   }
   ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
@@ -55,7 +57,7 @@ size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
     const ssize_t got = ::pread(fd_, buf + done, want, static_cast<off_t>(at));
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw ReadFailure(ReadFailure::kSystemError, errno, at, "read");
+      throw ReadFailure(ReadFailure::kSystemError, errno);
     }
     if (got == 0) break;
     done += static_cast<size_t>(got);
@@ -65,7 +67,7 @@ size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
 
 void Image::readExact(uint64_t pos, char* buf, size_t n) const {
   const size_t got = readUpTo(pos, buf, n);
-  if (got < n) throw ReadFailure(ReadFailure::kEndOfImage, 0, pos + got, "read");
+  if (got < n) throw ReadFailure(ReadFailure::kEndOfImage);
 }
 
 void Image::forEachChunk(uint64_t pos, uint64_t len, size_t chunk,

@@ -16,10 +16,9 @@
 class ReadFailure : public std::runtime_error {
  public:
   enum Kind { kEndOfImage, kSystemError };
-  ReadFailure(Kind kind, int error, uint64_t pos, const std::string& what);
+  explicit ReadFailure(Kind kind, int error = 0);
   Kind kind() const { return kind_; }
   int error() const { return error_; }  // errno, for kSystemError
-  uint64_t position() const { return pos_; }  // image offset of the read
   // What was being read ("inode slot 7"); the scanner adds it on the way out.
   const std::string& item() const { return item_; }
   void setItem(const std::string& item) {
@@ -29,7 +28,6 @@ class ReadFailure : public std::runtime_error {
  private:
   Kind kind_;
   int error_;
-  uint64_t pos_;
   std::string item_;
 };
 

@@ -72,9 +72,7 @@ InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBloc
       if (!bd.undefined()) table.add(static_cast<uint32_t>(i + j), bd);
     }
     if (whole < k) {
-      ReadFailure end = failure ? *failure
-                                : ReadFailure(ReadFailure::kEndOfImage, 0,
-                                              pos + whole * BFS_INODESIZE, "read");
+      ReadFailure end = failure ? *failure : ReadFailure(ReadFailure::kEndOfImage);
       end.setItem(slotName(i + whole));
       throw end;
     }

@@ -50,9 +50,10 @@ ExitStatus do_scan(const std::string& f) {
   bool skipped = false;
   int64_t s = 0;            // the block being examined
   bool processing = false;  // whether the file system at s is being processed
+  int64_t length = 0;
   try {
     const Image image(f);
-    const int64_t length = image.length();
+    length = image.length();
     report() << length << " bytes / " << length / BFS_BSIZE << " sectors to read"
              << std::endl;
     BlockReader blocks(image);
@@ -69,8 +70,8 @@ ExitStatus do_scan(const std::string& f) {
       report() << "end of " << f << std::endl;
       if (processing) {
         diag() << "bfsscan: file system at " << s << " is truncated: "
-               << failure.item() << " runs past the end of the image at "
-               << failure.position() << std::endl;
+               << failure.item() << " runs past the end of the image (" << length
+               << " bytes)" << std::endl;
         status = kExitIncomplete;
       }
     } else {
