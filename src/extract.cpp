@@ -58,7 +58,14 @@ int openExtractionDirectory(const fs::path& dir) {
   if (ec) failOutput("create directory", dir, ec.value());
   if (!created) report() << "had existing " << dir << std::endl;
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) failOutput("use directory", dir, errno);
+  if (fd < 0) {
+    const int err = errno;
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      throw OutputFailure("cannot use directory " + quoted(dir) + ": it is a symbolic link");
+    }
+    failOutput("use directory", dir, err);
+  }
   return fd;
 }
 

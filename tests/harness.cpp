@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -89,6 +90,11 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
       ::setrlimit(RLIMIT_AS, &mem);
     }
 #endif
+    if (limits.fileSizeBytes) {
+      const rlimit fsize = {limits.fileSizeBytes, limits.fileSizeBytes};
+      ::setrlimit(RLIMIT_FSIZE, &fsize);
+      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    }
     const rlimit cpu = {limits.cpuSeconds, limits.cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
     std::vector<char*> args;

@@ -20,6 +20,7 @@ struct RunResult {
 struct Limits {
   uint64_t memoryBytes = 0;  // address-space limit; 0 for none
   unsigned cpuSeconds = 60;
+  uint64_t fileSizeBytes = 0;  // largest file the child may write; 0 for no limit
 };
 
 // A fresh directory, removed with everything in it at the end of the scope.
