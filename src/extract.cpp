@@ -89,7 +89,9 @@ int openOutput(int dirfd, const std::string& name, const fs::path& fpath, const 
   if (image.isSameFile(st.st_dev, st.st_ino)) {
     throw OutputFailure("cannot open " + quoted(fpath) + ": it is the image being read");
   }
-  if (::ftruncate(fd, 0) != 0) failOutput("truncate", fpath, errno);
+  // Only a file with old contents is emptied: some file systems flush a
+  // file that was truncated when it is closed, which costs a fresh one dearly.
+  if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) failOutput("truncate", fpath, errno);
   return out.release();
 }
 
