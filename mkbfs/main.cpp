@@ -17,7 +17,8 @@ const char kUsage[] =
     "Writes a BFS file system holding the FILEs (each under its last path\n"
     "component) into OUT.img. Without --at, OUT.img is created anew with the\n"
     "file system at offset 0; with --at, the file system is written at byte\n"
-    "OFFSET (a multiple of 512) of OUT.img, which is kept as it is elsewhere.\n";
+    "OFFSET (a multiple of 512) of OUT.img, which is kept as it is elsewhere.\n"
+    "A FILE named like an option can be given as ./NAME.\n";
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -36,8 +37,20 @@ std::string baseName(const std::string& path) {
 
 }  // namespace
 
+#ifndef MKBFS_VERSION
+#define MKBFS_VERSION "unknown"
+#endif
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage << "See mkbfs(1).\n";
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "mkbfs " MKBFS_VERSION "\n";
+    return 0;
+  }
   bool at = false;
   unsigned long long offset = 0;
   if (args.size() >= 2 && args[0] == "--at") {

@@ -7,8 +7,8 @@
 #define BFSSCAN_INODE_TABLE_H
 
 #include <cstdint>
+#include <deque>
 #include <utility>
-#include <vector>
 
 #include "image.h"
 #include "sys/fs/bfs.h"
@@ -22,7 +22,7 @@ class InodeTable {
   // The inode in use in slot ino, or nullptr for an unused slot.
   const bfsDirent* find(uint64_t ino) const;
   // Inodes in use, in slot order.
-  const std::vector<Entry>& inUse() const { return used_; }
+  const std::deque<Entry>& inUse() const { return used_; }
 
   // Prints "Scanning inodes..." and loads the table of the file system at
   // base. Throws ReadFailure or InconsistentFileSystem.
@@ -33,7 +33,7 @@ class InodeTable {
   void add(uint32_t slot, const bfsDirent& bd);
 
   uint64_t size_;
-  std::vector<Entry> used_;
+  std::deque<Entry> used_;  // grows without copying what it holds
 };
 
 #endif  // BFSSCAN_INODE_TABLE_H

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "progress.h"
+
 namespace {
 std::ostream* g_report = nullptr;
 std::ostream* g_diag = nullptr;
@@ -17,11 +19,17 @@ std::ostream& writeBase(std::ostream& out, uint64_t value, const char* format,
 }
 }  // namespace
 
-std::ostream& report() { return g_report ? *g_report : std::cout; }
+std::ostream& report() {
+  clearProgressLine();
+  return g_report ? *g_report : std::cout;
+}
 
 void setReportStream(std::ostream* out) { g_report = out; }
 
-std::ostream& diag() { return g_diag ? *g_diag : std::cerr; }
+std::ostream& diag() {
+  clearProgressLine();
+  return g_diag ? *g_diag : std::cerr;
+}
 
 void setDiagStream(std::ostream* out) { g_diag = out; }
 

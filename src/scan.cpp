@@ -9,6 +9,7 @@
 #include "extract.h"
 #include "image.h"
 #include "inode_table.h"
+#include "progress.h"
 #include "report.h"
 #include "root_directory.h"
 #include "sys/fs/bfs.h"
@@ -57,9 +58,13 @@ ExitStatus do_scan(const std::string& f) {
     report() << length << " bytes / " << length / BFS_BSIZE << " sectors to read"
              << std::endl;
     BlockReader blocks(image);
+    Progress progress(length);
+    unsigned found = 0;
     for (;; s += BFS_BSIZE) {
+      progress.update(s, found);
       const char* block = blocks.block(s);
       if (detect_bfs(block, s)) {
+        ++found;
         processing = true;
         processFileSystem(image, f, block, s, skipped);
         processing = false;

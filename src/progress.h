@@ -1,0 +1,36 @@
+// A progress line on standard error for long scans, shown only when
+// standard error is a terminal: bytes scanned of the total, the percentage,
+// and the file systems found so far. It is redrawn a few times a second and
+// cleared before any other line is written and at the end.
+#ifndef BFSSCAN_PROGRESS_H
+#define BFSSCAN_PROGRESS_H
+
+#include <chrono>
+#include <cstdint>
+
+class Progress {
+ public:
+  explicit Progress(int64_t total);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // Called for every block; redraws when enough time has passed.
+  void update(int64_t pos, unsigned found) {
+    if (enabled_ && (++calls_ & 2047) == 0) maybeDraw(pos, found);
+  }
+
+ private:
+  void maybeDraw(int64_t pos, unsigned found);
+  void draw(int64_t pos, unsigned found);
+
+  bool enabled_;
+  int64_t total_;
+  uint32_t calls_ = 0;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// Takes the progress line off the terminal, if one is shown.
+void clearProgressLine();
+
+#endif  // BFSSCAN_PROGRESS_H

@@ -1,0 +1,63 @@
+// Help, version, odd file names and the progress line, on the real binaries.
+#include <gmock/gmock.h>
+
+#include "harness.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST(CliTest, HelpAndVersion) {
+  TempDir dir;
+  struct Case {
+    std::string bin, arg, start;
+  } cases[] = {{BFSSCAN_BIN, "--help", "usage: bfsscan IMAGE\n"},
+               {BFSSCAN_BIN, "-h", "usage: bfsscan IMAGE\n"},
+               {BFSSCAN_BIN, "--version", "bfsscan 1."},
+               {MKBFS_BIN, "--help", "usage: mkbfs [--at OFFSET] OUT.img FILE...\n"},
+               {MKBFS_BIN, "--version", "mkbfs 1."}};
+  for (const Case& c : cases) {
+    const RunResult r = run({c.bin, c.arg}, dir.path());
+    EXPECT_EQ(r.status, 0) << c.arg;
+    EXPECT_THAT(r.out, StartsWith(c.start));
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_TRUE(listTree(dir.path()).empty());
+  const RunResult r = run({BFSSCAN_BIN, "--help", "x"}, dir.path());
+  EXPECT_EQ(r.err, "exactly one argument needed");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(CliTest, ImageNamedLikeAnOption) {
+  TempDir dir;
+  {
+    mkbfs::ImageWriter w(dir / "--help");
+    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
+  }
+  const RunResult r = run({BFSSCAN_BIN, "./--help"}, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir / "--help-0/f"), "data");
+}
+
+// Under a terminal, a progress line is drawn and cleared before the report
+// lines; elsewhere (every other test) standard error stays empty.
+TEST(CliTest, ProgressLineOnlyOnATerminal) {
+  TempDir dir;
+  {
+    mkbfs::ImageWriter w(dir / "p.img");
+    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
+  }
+  const RunResult tty =
+      run({"/usr/bin/script", "-qfec", std::string(BFSSCAN_BIN) + " p.img", "/dev/null"},
+          dir.path());
+  EXPECT_EQ(tty.status, 0);
+  EXPECT_THAT(tty.out, HasSubstr("sectors to read\r\n\r\033[Kbfsscan: 0 of 2048 bytes scanned "
+                                 "(0%), 0 file systems found\r\033[Khit magic at 0 (0)\r\n"));
+  EXPECT_THAT(tty.out, HasSubstr("end of p.img\r\n"));
+  const RunResult pipe = scan("p.img", dir.path());
+  EXPECT_EQ(pipe.err, "");
+  EXPECT_THAT(pipe.out, HasSubstr("sectors to read\nhit magic at 0 (0)\n"));
+}
+
+}  // namespace
