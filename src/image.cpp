@@ -20,7 +20,8 @@ ReadFailure::ReadFailure(Kind kind, int error)
       error_(error) {}
 
 Image::Image(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: opening a named pipe must not wait for a writer.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno);
   struct stat st;
   int err = 0;
@@ -28,6 +29,10 @@ Image::Image(const std::string& path) {
     err = errno;
   } else if (S_ISDIR(st.st_mode)) {
     err = EISDIR;
+  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    err = ESPIPE;  // the scan needs to seek
+  } else if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+    err = errno;
   } else {
     dev_ = st.st_dev;
     ino_ = st.st_ino;

@@ -51,10 +51,12 @@ TEST_F(ScanTest, PartialLastBlockIsNeverExamined) {
 
 TEST_F(ScanTest, UnreadableImages) {
   ::mkdir((dir / "adir").c_str(), 0755);
+  ::mkfifo((dir / "pipe").c_str(), 0644);
   struct Case {
     std::string arg, err;
   } cases[] = {{"missing.img", "error reading missing.img: No such file or directory\n"},
-               {"adir", "error reading adir: Is a directory\n"}};
+               {"adir", "error reading adir: Is a directory\n"},
+               {"pipe", "error reading pipe: Illegal seek\n"}};
   for (const Case& c : cases) {
     const RunResult r = scan(c.arg, dir.path());
     EXPECT_EQ(r.out, "scanning " + c.arg + "\n");
@@ -69,20 +71,8 @@ TEST_F(ScanTest, WorkedExampleAt512) {
   const RunResult r = scan("disk.img", dir.path());
   EXPECT_EQ(r.out,
             "scanning disk.img\n"
-            "4096 bytes / 8 sectors to read\n"
-            "hit magic at 0x200 (512)\n"
-            "Start: 0x23e (0x43e)\n"
-            "End: 0x1000 (0x1200)\n"
-            "size of inode: 0x3e (62)\n"
-            "position of inode 0: 0x184\n"
-            "position of inode 2: 0x200\n"
-            "position of inode 3: 0x23e\n"
-            "3\n"
-            "number of inodes: 3\n"
-            "offset after last inode: 0x23e\n"
-            "Reading superblock...\n"
-            "size of superblock: 0x200\n"
-            "Magic: 0x1badface\n"
+            "4096 bytes / 8 sectors to read\n" +
+                superblockLines(512, 0x23e, 0x1000) +
             "Scanning inodes...\n"
             "writing files to directory \"disk-512\"\n"
             "end of disk.img\n");
