@@ -185,7 +185,7 @@ TEST_F(ExtractTest, OutputFailuresEndTheScan) {
   ::rmdir((dir / "disk-0/big").c_str());
 
   // The disk fills up: a write fails part way.
-  r = scan("disk.img", dir.path(), Limits{0, 60, 4096});
+  r = scan("disk.img", dir.path(), limits(0, 60, 4096));
   EXPECT_THAT(r.out, EndsWith("copying \"disk-0/big\" 0x800-0x1b87 4999\n"));
   EXPECT_EQ(r.err, "bfsscan: cannot write \"disk-0/big\": File too large\n");
   EXPECT_EQ(r.status, 2);

@@ -72,7 +72,7 @@ TempDir::TempDir() {
 TempDir::~TempDir() { removeTree(path_); }
 
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
-              const Limits& limits) {
+              const RunOptions& options) {
   TempDir io;
   const std::string outPath = io / "stdout", errPath = io / "stderr";
   const pid_t pid = ::fork();
@@ -85,18 +85,19 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
     ::dup2(out, 1);
     ::dup2(err, 2);
 #ifndef BFSSCAN_SANITIZED
-    if (limits.memoryBytes) {
-      const rlimit mem = {limits.memoryBytes, limits.memoryBytes};
+    if (options.memoryBytes) {
+      const rlimit mem = {options.memoryBytes, options.memoryBytes};
       ::setrlimit(RLIMIT_AS, &mem);
     }
 #endif
-    if (limits.fileSizeBytes) {
-      const rlimit fsize = {limits.fileSizeBytes, limits.fileSizeBytes};
+    if (options.fileSizeBytes) {
+      const rlimit fsize = {options.fileSizeBytes, options.fileSizeBytes};
       ::setrlimit(RLIMIT_FSIZE, &fsize);
       ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
     }
-    const rlimit cpu = {limits.cpuSeconds, limits.cpuSeconds};
+    const rlimit cpu = {options.cpuSeconds, options.cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
+    for (const std::string& e : options.env) ::putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -112,8 +113,8 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
   return result;
 }
 
-RunResult scan(const std::string& image, const std::string& cwd, const Limits& limits) {
-  return run({BFSSCAN_BIN, image}, cwd, limits);
+RunResult scan(const std::string& image, const std::string& cwd, const RunOptions& options) {
+  return run({BFSSCAN_BIN, image}, cwd, options);
 }
 
 std::string readFile(const std::string& path) {

@@ -17,11 +17,20 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
 };
 
-struct Limits {
+struct RunOptions {
   uint64_t memoryBytes = 0;  // address-space limit; 0 for none
   unsigned cpuSeconds = 60;
   uint64_t fileSizeBytes = 0;  // largest file the child may write; 0 for no limit
+  std::vector<std::string> env;  // NAME=VALUE added to the child's environment
 };
+
+inline RunOptions limits(uint64_t memoryBytes, unsigned cpuSeconds, uint64_t fileSizeBytes = 0) {
+  RunOptions options;
+  options.memoryBytes = memoryBytes;
+  options.cpuSeconds = cpuSeconds;
+  options.fileSizeBytes = fileSizeBytes;
+  return options;
+}
 
 // A fresh directory, removed with everything in it at the end of the scope.
 class TempDir {
@@ -36,10 +45,10 @@ class TempDir {
 };
 
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
-              const Limits& limits = Limits());
+              const RunOptions& options = RunOptions());
 // Runs bfsscan on image, in cwd.
 RunResult scan(const std::string& image, const std::string& cwd,
-               const Limits& limits = Limits());
+               const RunOptions& options = RunOptions());
 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);

@@ -12,7 +12,7 @@ namespace {
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-const Limits kTight{64 << 20, 10};
+const RunOptions kTight = limits(64 << 20, 10);
 
 class HostileTest : public ::testing::Test {
  protected:

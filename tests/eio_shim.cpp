@@ -1,0 +1,50 @@
+// Preloaded into bfsscan by the tests to play a disk with one bad byte: a
+// read of the image that covers the offset in BFSSCAN_TEST_EIO_AT fails with
+// EIO, and so does a kernel copy from it.
+#include <dlfcn.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+bool coversBadByte(off_t off, size_t n) {
+  static const char* at = std::getenv("BFSSCAN_TEST_EIO_AT");
+  static const long long bad = at ? std::atoll(at) : -1;
+  return bad >= 0 && off <= bad && bad < off + static_cast<off_t>(n);
+}
+
+template <typename F>
+F next(const char* name) {
+  return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" {
+
+ssize_t pread(int fd, void* buf, size_t n, off_t off) {
+  static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  if (coversBadByte(off, n)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd, buf, n, off);
+}
+
+ssize_t pread64(int fd, void* buf, size_t n, off_t off) { return pread(fd, buf, n, off); }
+
+ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n,
+                        unsigned flags) {
+  static auto real = next<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>(
+      "copy_file_range");
+  if (inOff && coversBadByte(*inOff, n)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(in, inOff, out, outOff, n, flags);
+}
+
+}  // extern "C"
