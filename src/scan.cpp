@@ -1,7 +1,6 @@
 #include "scan.h"
 
 #include <cstring>
-#include <memory>
 #include <ostream>
 
 #include "block_reader.h"
