@@ -41,7 +41,12 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   try {
-    return do_scan(argv[1]);
+    const ExitStatus status = do_scan(argv[1]);
+    if (!report().flush()) {
+      diag() << "bfsscan: cannot write the report to standard output" << std::endl;
+      return kExitIncomplete;
+    }
+    return status;
   } catch (const InconsistentFileSystem& violation) {
     report().flush();
     diag() << "bfsscan: inconsistent file system at " << violation.base() << ": "

@@ -40,6 +40,19 @@ TEST(CliTest, ImageNamedLikeAnOption) {
   EXPECT_EQ(readFile(dir / "--help-0/f"), "data");
 }
 
+TEST(CliTest, ReportThatCannotBeWrittenIsAFailure) {
+  TempDir dir;
+  {
+    mkbfs::ImageWriter w(dir / "f.img");
+    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
+  }
+  const RunResult r =
+      run({"/bin/sh", "-c", std::string(BFSSCAN_BIN) + " f.img > /dev/full"}, dir.path());
+  EXPECT_EQ(r.err, "bfsscan: cannot write the report to standard output\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(readFile(dir / "f-0/f"), "data");
+}
+
 // Under a terminal, a progress line is drawn and cleared before the report
 // lines; elsewhere (every other test) standard error stays empty.
 TEST(CliTest, ProgressLineOnlyOnATerminal) {
