@@ -13,7 +13,7 @@
 
 class BlockReader {
  public:
-  static constexpr size_t kChunk = 1 << 20;
+  static constexpr size_t kChunk = 1 << 19;
 
   explicit BlockReader(const Image& image);
   // The 512 bytes at image offset s (a multiple of 512); throws ReadFailure
