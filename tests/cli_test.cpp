@@ -31,10 +31,7 @@ TEST(CliTest, HelpAndVersion) {
 
 TEST(CliTest, ImageNamedLikeAnOption) {
   TempDir dir;
-  {
-    mkbfs::ImageWriter w(dir / "--help");
-    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
-  }
+  writeImage(dir / "--help", {{"f", "data"}});
   const RunResult r = run({BFSSCAN_BIN, "./--help"}, dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(readFile(dir / "--help-0/f"), "data");
@@ -42,10 +39,7 @@ TEST(CliTest, ImageNamedLikeAnOption) {
 
 TEST(CliTest, ReportThatCannotBeWrittenIsAFailure) {
   TempDir dir;
-  {
-    mkbfs::ImageWriter w(dir / "f.img");
-    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
-  }
+  writeImage(dir / "f.img", {{"f", "data"}});
   const RunResult r =
       run({"/bin/sh", "-c", std::string(BFSSCAN_BIN) + " f.img > /dev/full"}, dir.path());
   EXPECT_EQ(r.err, "bfsscan: cannot write the report to standard output\n");
@@ -57,10 +51,7 @@ TEST(CliTest, ReportThatCannotBeWrittenIsAFailure) {
 // lines; elsewhere (every other test) standard error stays empty.
 TEST(CliTest, ProgressLineOnlyOnATerminal) {
   TempDir dir;
-  {
-    mkbfs::ImageWriter w(dir / "p.img");
-    mkbfs::writeFileSystem(w, 0, {{"f", "data"}});
-  }
+  writeImage(dir / "p.img", {{"f", "data"}});
   const RunResult tty =
       run({"/usr/bin/script", "-qfec", std::string(BFSSCAN_BIN) + " p.img", "/dev/null"},
           dir.path());

@@ -186,6 +186,11 @@ TestImage& TestImage::length(uint64_t len) {
   return *this;
 }
 
+mkbfs::Layout writeImage(const std::string& path, const std::vector<mkbfs::File>& files) {
+  mkbfs::ImageWriter w(path);
+  return mkbfs::writeFileSystem(w, 0, files);
+}
+
 mkbfs::Inode rootInode(uint32_t block, uint32_t entries) {
   mkbfs::Inode root = mkbfs::fileInode(2, block, 16ull * entries);
   root.type = 2;

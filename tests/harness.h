@@ -78,6 +78,9 @@ class TestImage {
   mkbfs::ImageWriter writer_;
 };
 
+// Writes a new image at path holding one consistent file system with files.
+mkbfs::Layout writeImage(const std::string& path, const std::vector<mkbfs::File>& files);
+
 // The root directory inode of a directory of n entries at block.
 mkbfs::Inode rootInode(uint32_t block, uint32_t entries);
 // A string of n bytes that differs from any shifted copy of itself.

@@ -56,11 +56,7 @@ TEST_F(IoErrorTest, InodeTableStopsAtTheBadSlot) {
 }
 
 TEST_F(IoErrorTest, FileCutByTheBadSpotIsNotLeftBehind) {
-  mkbfs::Layout layout;
-  {
-    mkbfs::ImageWriter w(img);
-    layout = mkbfs::writeFileSystem(w, 0, {{"a", "whole"}, {"b", pattern(5000)}, {"c", "x"}});
-  }
+  const mkbfs::Layout layout = writeImage(img, {{"a", "whole"}, {"b", pattern(5000)}, {"c", "x"}});
   const RunResult r = scanWithBadByte(layout.sblocks[1] * 512ull + 4000);
   EXPECT_THAT(r.out, EndsWith("copying \"bad-0/b\" 0x800-0x1b87 4999\n"));
   EXPECT_EQ(r.err, "error reading bad.img: Input/output error\n");
