@@ -12,13 +12,9 @@
 
 #include "image.h"
 #include "inode_table.h"
+#include "output_failure.h"
 #include "root_directory.h"
 
-// Output that could not be written (a directory or a file); ends the scan.
-class OutputFailure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Whether a name from a directory entry names a file inside a directory.
 bool isSafeName(const std::string& name);

@@ -1,0 +1,38 @@
+// Fan-out of scan events to several sinks.
+#include "scan_sink.h"
+
+void SinkList::start(const std::string& path) {
+  for (auto& s : sinks_) s->start(path);
+}
+void SinkList::image(const ImageEvent& e) {
+  for (auto& s : sinks_) s->image(e);
+}
+void SinkList::hit(const HitEvent& e) {
+  for (auto& s : sinks_) s->hit(e);
+}
+void SinkList::fileSystem(const FileSystemEvent& e) {
+  for (auto& s : sinks_) s->fileSystem(e);
+}
+void SinkList::inode(const InodeEvent& e) {
+  for (auto& s : sinks_) s->inode(e);
+}
+void SinkList::dirent(const DirentEvent& e) {
+  for (auto& s : sinks_) s->dirent(e);
+}
+void SinkList::directory(const DirectoryEvent& e) {
+  for (auto& s : sinks_) s->directory(e);
+}
+void SinkList::file(const FileEvent& e) {
+  for (auto& s : sinks_) s->file(e);
+}
+void SinkList::problem(const ProblemEvent& e) {
+  for (auto& s : sinks_) s->problem(e);
+}
+void SinkList::end(const EndEvent& e) {
+  for (auto& s : sinks_) s->end(e);
+}
+bool SinkList::lostOutput() const {
+  bool lost = false;
+  for (const auto& s : sinks_) lost = s->lostOutput() || lost;
+  return lost;
+}
