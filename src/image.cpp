@@ -5,19 +5,23 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <limits>
+#include <cstring>
 #include <memory>
-
-namespace {
-// Positions past this cannot be given to pread; reading there is reading
-// past the end of any image.
-constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
-}  // namespace
 
 ReadFailure::ReadFailure(Kind kind, int error)
     : std::runtime_error(kind == kEndOfImage ? "end of image" : "read error"),
       kind_(kind),
       error_(error) {}
+
+ReadFailure::ReadFailure(Kind kind, const std::string& description)
+    : std::runtime_error(description), kind_(kind), error_(0), description_(description) {}
+
+std::string ReadFailure::description() const {
+  if (!description_.empty()) return description_;
+  if (kind_ == kShrunk) return "the image became shorter while it was read";
+  if (kind_ == kEndOfImage) return "end of image";
+  return std::strerror(error_);
+}
 
 Image::Image(const std::string& path) {
   // Not blocking: opening a named pipe must not wait for a writer.
@@ -53,18 +57,20 @@ Image::~Image() {
 }
 
 size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
+  // Nothing past the measured length is read: a device that never ends
+  // (/dev/zero) is scanned for exactly the length it measured.
+  const uint64_t length = static_cast<uint64_t>(length_);
+  if (pos >= length) return 0;
+  if (n > length - pos) n = static_cast<size_t>(length - pos);
   size_t done = 0;
   while (done < n) {
     const uint64_t at = pos + done;
-    if (at >= kMaxOffset) break;
-    size_t want = n - done;
-    if (want > kMaxOffset - at) want = static_cast<size_t>(kMaxOffset - at);
-    const ssize_t got = ::pread(fd_, buf + done, want, static_cast<off_t>(at));
+    const ssize_t got = ::pread(fd_, buf + done, n - done, static_cast<off_t>(at));
     if (got < 0) {
       if (errno == EINTR) continue;
       throw ReadFailure(ReadFailure::kSystemError, errno);
     }
-    if (got == 0) break;
+    if (got == 0) throw ReadFailure(ReadFailure::kShrunk);
     done += static_cast<size_t>(got);
   }
   return done;
@@ -86,4 +92,22 @@ void Image::forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
     pos += n;
     len -= n;
   }
+}
+
+bool parseImageFormat(const std::string& name, ImageFormat* format) {
+  static const struct {
+    const char* name;
+    ImageFormat format;
+  } kNames[] = {{"auto", ImageFormat::kAuto}, {"raw", ImageFormat::kRaw}};
+  for (const auto& n : kNames) {
+    if (name == n.name) {
+      *format = n.format;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<Image> openImage(const std::string& path, ImageFormat /*format*/) {
+  return std::make_unique<Image>(path);
 }

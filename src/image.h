@@ -9,16 +9,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 // A read of the image that could not be completed.
 class ReadFailure : public std::runtime_error {
  public:
-  enum Kind { kEndOfImage, kSystemError };
+  enum Kind {
+    kEndOfImage,   // the read reaches past the measured length
+    kSystemError,  // the system (or a container library) refused the read
+    kShrunk,       // the image ended before its measured length
+  };
   explicit ReadFailure(Kind kind, int error = 0);
+  // A failure described by a library's own text rather than an errno.
+  ReadFailure(Kind kind, const std::string& description);
   Kind kind() const { return kind_; }
   int error() const { return error_; }  // errno, for kSystemError
+  // What went wrong, for "error reading IMAGE: DESCRIPTION".
+  std::string description() const;
   // What was being read ("inode slot 7"); the scanner adds it on the way out.
   const std::string& item() const { return item_; }
   void setItem(const std::string& item) {
@@ -28,6 +37,7 @@ class ReadFailure : public std::runtime_error {
  private:
   Kind kind_;
   int error_;
+  std::string description_;
   std::string item_;
 };
 
@@ -40,6 +50,8 @@ class Image {
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 
+  // "raw", or the container format whose media is read.
+  const char* formatName() const { return "raw"; }
   // Length in bytes, measured once by seeking to the end.
   int64_t length() const { return length_; }
   int fd() const { return fd_; }
@@ -61,6 +73,15 @@ class Image {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
 };
+
+// How the bytes of an image file are stored; kAuto guesses by signature.
+enum class ImageFormat { kAuto, kRaw, kEwf, kSplit, kVhd, kVhdx, kVmdk, kQcow };
+
+// The format named on the command line (--format=NAME); false if unknown.
+bool parseImageFormat(const std::string& name, ImageFormat* format);
+
+// Opens the image at path, read as format. Throws ReadFailure.
+std::unique_ptr<Image> openImage(const std::string& path, ImageFormat format);
 
 // Image offset of the file-system offset off in the file system at base:
 // the base plus the unsigned 32-bit offset, summed in 64 bits.

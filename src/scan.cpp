@@ -52,7 +52,8 @@ ExitStatus do_scan(const std::string& f) {
   bool processing = false;  // whether the file system at s is being processed
   int64_t length = 0;
   try {
-    const Image image(f);
+    const std::unique_ptr<Image> opened = openImage(f, ImageFormat::kAuto);
+    const Image& image = *opened;
     length = image.length();
     report() << length << " bytes / " << length / BFS_BSIZE << " sectors to read"
              << std::endl;
