@@ -56,8 +56,8 @@ TEST(CliTest, ProgressLineOnlyOnATerminal) {
       run({"/usr/bin/script", "-qfec", std::string(BFSSCAN_BIN) + " p.img", "/dev/null"},
           dir.path());
   EXPECT_EQ(tty.status, 0);
-  EXPECT_THAT(tty.out, HasSubstr("sectors to read\r\n\r\033[Kbfsscan: 0 of 2048 bytes scanned "
-                                 "(0%), 0 file systems found\r\033[Khit magic at 0 (0)\r\n"));
+  EXPECT_THAT(tty.out, HasSubstr("sectors to read\r\n\r\033[Kbfsscan: 0 B of 2.0 KiB (0%), "
+                                 "0 file systems\r\033[Khit magic at 0 (0)\r\n"));
   EXPECT_THAT(tty.out, HasSubstr("end of p.img\r\n"));
   const RunResult pipe = scan("p.img", dir.path());
   EXPECT_EQ(pipe.err, "");

@@ -1,0 +1,54 @@
+// The map of a scan (--map=FILE): a standalone SVG picture of the image as
+// a band with a byte scale, each file system found as a lane of its own at
+// its own scale (superblock, inode table, root directory, every file),
+// nested file systems under the file that holds them, colours by outcome,
+// the marks of damage, and a legend. Every item carries a <title>.
+//
+// It gathers what it needs as the events come (map_model.h, bounded) and
+// writes the file at the end of the run, under a temporary name beside FILE
+// that is renamed into place, so that a half-written map never passes for
+// one. The temporary file is made when the run starts, so that a map that
+// cannot be written fails before the scan. A failure throws OutputFailure.
+#ifndef BFSSCAN_SVG_MAP_H
+#define BFSSCAN_SVG_MAP_H
+
+#include <string>
+
+#include "map_model.h"
+#include "scan_sink.h"
+
+class MapSink : public ScanSink {
+ public:
+  explicit MapSink(const std::string& path);
+  ~MapSink() override;  // removes the temporary file if the map was not written
+  MapSink(const MapSink&) = delete;
+  MapSink& operator=(const MapSink&) = delete;
+
+  void start(const std::string& path) override;
+  void image(const ImageEvent& e) override { model_.image(e); }
+  void hit(const HitEvent& e) override { model_.hit(e); }
+  void fileSystem(const FileSystemEvent& e) override { model_.fileSystem(e); }
+  void inode(const InodeEvent& e) override { model_.inode(e); }
+  void directory(const DirectoryEvent& e) override { model_.directory(e); }
+  void file(const FileEvent& e) override { model_.file(e); }
+  void problem(const ProblemEvent& e) override { model_.problem(e); }
+  void end(const EndEvent& e) override;
+
+ private:
+  void openTemporary();
+  [[noreturn]] void fail(int err);
+
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool failed_ = false;
+  bool written_ = false;
+  MapModel model_;
+};
+
+// Text of any bytes made safe inside XML character data and attribute
+// values: markup characters as entities, a backslash doubled, and control
+// bytes and bytes that are not valid UTF-8 as \xHH.
+std::string xmlText(const std::string& raw);
+
+#endif  // BFSSCAN_SVG_MAP_H

@@ -1,0 +1,50 @@
+#include "terminal_summary.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "human_units.h"
+#include "progress.h"
+
+namespace {
+
+std::string statusMeaning(int status) {
+  switch (status) {
+    case 0: return "complete";
+    case 1: return "wrong command line";
+    case 2: return "something is missing (see above)";
+    case 3: return "a file system is inconsistent (see above)";
+    default: return "unknown";
+  }
+}
+
+}  // namespace
+
+std::string formatSummary(const EndEvent& e, double seconds) {
+  return "bfsscan: " + std::to_string(e.fileSystems) +
+         (e.fileSystems == 1 ? " file system, " : " file systems, ") +
+         std::to_string(e.filesExtracted) + (e.filesExtracted == 1 ? " file" : " files") +
+         " extracted, " + std::to_string(e.filesSkipped) + " skipped, " +
+         std::to_string(e.filesLost) + " lost, " + formatBytes(e.bytesWritten) + " written in " +
+         formatDuration(seconds) + "; status " + std::to_string(e.status) + ": " +
+         statusMeaning(e.status);
+}
+
+TerminalSummary::TerminalSummary() : TerminalSummary(::isatty(STDERR_FILENO) == 1) {}
+
+TerminalSummary::TerminalSummary(bool enabled)
+    : enabled_(enabled), started_(std::chrono::steady_clock::now()) {}
+
+void TerminalSummary::start(const std::string& /*path*/) {
+  started_ = std::chrono::steady_clock::now();
+}
+
+void TerminalSummary::end(const EndEvent& e) {
+  if (!enabled_) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  clearProgressLine();
+  std::fprintf(stderr, "%s\n", formatSummary(e, seconds).c_str());
+  std::fflush(stderr);
+}
