@@ -3,7 +3,7 @@
 # Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
 set -euo pipefail
 
-packages=(cmake make g++ libboost-filesystem-dev libgtest-dev man-db bsdutils)
+packages=(cmake make g++ libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi
