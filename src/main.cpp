@@ -5,9 +5,12 @@
 
 #include "exit_status.h"
 #include "options.h"
+#include "output_failure.h"
 #include "scan.h"
 #include "scan_sink.h"
 #include "signals.h"
+#include "svg_map.h"
+#include "terminal_summary.h"
 #include "text_report.h"
 
 #ifndef BFSSCAN_VERSION
@@ -36,5 +39,18 @@ int main(int argc, char** argv) {
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
   SinkList sinks;
   sinks.add(std::make_unique<TextReport>(options.image, reportToStdout));
+  if (!options.mapFile.empty()) {
+    auto map = std::make_unique<MapSink>(options.mapFile);
+    try {
+      map->open();  // a map that cannot be written is known before the scan
+    } catch (const OutputFailure& failure) {
+      std::cerr << "bfsscan: " << failure.what() << std::endl;
+      return kExitIncomplete;
+    }
+    sinks.add(std::move(map));
+  }
+  auto summary = std::make_unique<TerminalSummary>();
+  summary->watch(&sinks);
+  sinks.add(std::move(summary));  // last: after every other sink has ended
   return do_scan(options, sinks);
 }

@@ -281,6 +281,14 @@ void MapModel::problem(const ProblemEvent& e) {
     case ProblemEvent::kUnreadable: {
       const MapMark::Kind kind =
           e.what == ProblemEvent::kTruncated ? MapMark::kTruncated : MapMark::kUnreadable;
+      if (kind == MapMark::kTruncated && hasImage_) {
+        offset = static_cast<uint64_t>(std::max<int64_t>(image_.length, 0));  // where it is cut
+      } else if (e.offset == 0 && e.slot >= 0) {  // a file that could not be read: its start
+        if (!lane) break;
+        auto it = findSlot(lane->files, static_cast<uint32_t>(e.slot));
+        if (it == lane->files.end() || it->slot != static_cast<uint32_t>(e.slot)) break;
+        offset = static_cast<uint64_t>(lane->base) + it->first;
+      }
       if (lane) {
         addLaneMark(*lane, kind, offset, e.text);
       } else {

@@ -17,6 +17,7 @@
 
 #include "human_units.h"
 #include "output_failure.h"
+#include "report.h"
 
 namespace {
 
@@ -636,15 +637,21 @@ MapSink::~MapSink() {
 }
 
 void MapSink::fail(int err) {
-  failed_ = true;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   temporary_.clear();
-  throw OutputFailure("cannot write " + quoted(path_) + ": " + std::strerror(err));
+  const std::string where = path_ == "-" ? "the map to standard output" : quoted(path_);
+  throw OutputFailure("cannot write " + where + ": " + std::strerror(err));
 }
 
-void MapSink::openTemporary() {
+void MapSink::open() {
+  if (fd_ >= 0) return;
+  if (path_ == "-") {
+    fd_ = ::dup(STDOUT_FILENO);
+    if (fd_ < 0) fail(errno);
+    return;
+  }
   std::vector<char> name(path_.begin(), path_.end());
   const char suffix[] = ".XXXXXX";
   name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminator
@@ -658,15 +665,8 @@ void MapSink::openTemporary() {
   if (::fchmod(fd_, 0666 & ~mask) != 0) fail(errno);
 }
 
-void MapSink::start(const std::string& path) {
-  model_.start(path);
-  if (fd_ < 0 && !failed_ && !written_) openTemporary();
-}
-
-void MapSink::end(const EndEvent& e) {
-  model_.end(e);
-  if (failed_ || written_) return;
-  if (fd_ < 0) openTemporary();
+void MapSink::write() {
+  open();
   std::FILE* f = ::fdopen(fd_, "w");
   if (!f) fail(errno);
   fd_ = -1;  // the stream owns it now
@@ -675,8 +675,21 @@ void MapSink::end(const EndEvent& e) {
   int err = 0;
   if (std::fflush(f) != 0 || std::ferror(f)) err = errno ? errno : EIO;
   if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0 && std::rename(temporary_.c_str(), path_.c_str()) != 0) err = errno;
+  if (err == 0 && !temporary_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    err = errno;
+  }
   if (err != 0) fail(err);
   temporary_.clear();
+}
+
+void MapSink::end(const EndEvent& e) {
+  model_.end(e);
+  if (written_) return;
   written_ = true;
+  try {
+    write();
+  } catch (const OutputFailure& failure) {
+    lost_ = true;
+    diag() << "bfsscan: " << failure.what() << std::endl;
+  }
 }

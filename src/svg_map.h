@@ -5,10 +5,12 @@
 // the marks of damage, and a legend. Every item carries a <title>.
 //
 // It gathers what it needs as the events come (map_model.h, bounded) and
-// writes the file at the end of the run, under a temporary name beside FILE
-// that is renamed into place, so that a half-written map never passes for
-// one. The temporary file is made when the run starts, so that a map that
-// cannot be written fails before the scan. A failure throws OutputFailure.
+// writes the file at the end of the run, however the run ends, under a
+// temporary name beside FILE that is then renamed into place, so that a
+// half-written map never passes for one. FILE "-" is standard output.
+// open() makes the temporary file before the scan, so that a map that
+// cannot be written is known before any work is done. A map that cannot be
+// written at the end is one line on standard error and lostOutput().
 #ifndef BFSSCAN_SVG_MAP_H
 #define BFSSCAN_SVG_MAP_H
 
@@ -24,7 +26,10 @@ class MapSink : public ScanSink {
   MapSink(const MapSink&) = delete;
   MapSink& operator=(const MapSink&) = delete;
 
-  void start(const std::string& path) override;
+  // Makes the temporary file; throws OutputFailure ("cannot write "F": REASON").
+  void open();
+
+  void start(const std::string& path) override { model_.start(path); }
   void image(const ImageEvent& e) override { model_.image(e); }
   void hit(const HitEvent& e) override { model_.hit(e); }
   void fileSystem(const FileSystemEvent& e) override { model_.fileSystem(e); }
@@ -33,15 +38,16 @@ class MapSink : public ScanSink {
   void file(const FileEvent& e) override { model_.file(e); }
   void problem(const ProblemEvent& e) override { model_.problem(e); }
   void end(const EndEvent& e) override;
+  bool lostOutput() const override { return lost_; }
 
  private:
-  void openTemporary();
+  void write();
   [[noreturn]] void fail(int err);
 
   std::string path_;
   std::string temporary_;
   int fd_ = -1;
-  bool failed_ = false;
+  bool lost_ = false;
   bool written_ = false;
   MapModel model_;
 };

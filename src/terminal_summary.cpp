@@ -44,7 +44,9 @@ void TerminalSummary::end(const EndEvent& e) {
   if (!enabled_) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  EndEvent shown = e;
+  if (shown.status == 0 && watched_ && watched_->lostOutput()) shown.status = 2;
   clearProgressLine();
-  std::fprintf(stderr, "%s\n", formatSummary(e, seconds).c_str());
+  std::fprintf(stderr, "%s\n", formatSummary(shown, seconds).c_str());
   std::fflush(stderr);
 }

@@ -16,9 +16,13 @@ class TerminalSummary : public ScanSink {
   explicit TerminalSummary(bool enabled);
   void start(const std::string& path) override;  // the clock starts here
   void end(const EndEvent& e) override;
+  // Sinks whose own output failing at the end makes the status 2 (the
+  // list this one is in).
+  void watch(const ScanSink* sinks) { watched_ = sinks; }
 
  private:
   bool enabled_;
+  const ScanSink* watched_ = nullptr;
   std::chrono::steady_clock::time_point started_;
 };
 

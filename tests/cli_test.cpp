@@ -5,6 +5,7 @@
 
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -48,7 +49,7 @@ TEST(CliTest, ReportThatCannotBeWrittenIsAFailure) {
 }
 
 // Under a terminal, a progress line is drawn and cleared before the report
-// lines; elsewhere (every other test) standard error stays empty.
+// lines, and a summary ends the run; elsewhere (every other test) standard error stays empty.
 TEST(CliTest, ProgressLineOnlyOnATerminal) {
   TempDir dir;
   writeImage(dir / "p.img", {{"f", "data"}});
@@ -58,7 +59,10 @@ TEST(CliTest, ProgressLineOnlyOnATerminal) {
   EXPECT_EQ(tty.status, 0);
   EXPECT_THAT(tty.out, HasSubstr("sectors to read\r\n\r\033[Kbfsscan: 0 B of 2.0 KiB (0%), "
                                  "0 file systems\r\033[Khit magic at 0 (0)\r\n"));
-  EXPECT_THAT(tty.out, HasSubstr("end of p.img\r\n"));
+  // The summary closes the run, its time being whatever it took.
+  EXPECT_THAT(tty.out, HasSubstr("end of p.img\r\nbfsscan: 1 file system, 1 file extracted, "
+                                 "0 skipped, 0 lost, 4 B written in "));
+  EXPECT_THAT(tty.out, EndsWith(" s; status 0: complete\r\n"));
   const RunResult pipe = scan("p.img", dir.path());
   EXPECT_EQ(pipe.err, "");
   EXPECT_THAT(pipe.out, HasSubstr("sectors to read\nhit magic at 0 (0)\n"));

@@ -2,16 +2,18 @@
 // picture of the expected size with the colours of the outcomes, holds every
 // item with its title, stays small when there are thousands of file
 // systems, and reports a map that cannot be written.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <png.h>
-
-#include <arpa/inet.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
-#include <set>
+#include <sstream>
 
 #include "harness.h"
 #include "output_failure.h"
+#include "report.h"
 #include "svg_map.h"
 
 namespace {
@@ -293,17 +295,31 @@ TEST(MapTest, ThousandsOfFileSystemsAndFilesAreCounted) {
   for (const char* item : items) EXPECT_NE(svg.find(item), std::string::npos) << item;
 }
 
-TEST(MapTest, MapThatCannotBeWrittenFailsAtTheStart) {
+// A map that cannot be made fails before the scan; one that cannot be put
+// in place at the end is a line on standard error and lost output.
+TEST(MapTest, MapThatCannotBeWritten) {
   TempDir dir;
-  MapSink map(dir / "missing/map.svg");
+  MapSink early(dir / "missing/map.svg");
   try {
-    map.start("x.img");
+    early.open();
     FAIL() << "no failure";
   } catch (const OutputFailure& e) {
     EXPECT_EQ(std::string(e.what()),
               "cannot write \"" + dir.path() + "/missing/map.svg\": No such file or directory");
   }
-  EXPECT_NO_THROW(map.end(EndEvent()));  // reported once
+
+  ASSERT_EQ(::mkdir((dir / "gone").c_str(), 0700), 0);
+  MapSink late(dir / "gone/map.svg");
+  late.open();
+  ASSERT_EQ(listTree(dir / "gone").size(), 1u);  // the temporary file
+  ::unlink((dir / "gone/" + listTree(dir / "gone")[0]).c_str());
+  ::rmdir((dir / "gone").c_str());
+  std::ostringstream err;
+  setDiagStream(&err);
+  late.end(EndEvent());
+  setDiagStream(nullptr);
+  EXPECT_EQ(err.str(), "bfsscan: cannot write \"" + dir.path() + "/gone/map.svg\": No such file or directory\n");
+  EXPECT_TRUE(late.lostOutput());
 }
 
 TEST(MapTest, TextIsMadeSafeForXml) {

@@ -1,0 +1,46 @@
+// --map on the real binary: the map of a mkbfs image with a file system
+// nested in a file of another, beside an unchanged report.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+TEST(MapCliTest, MapOfANestedImageBesideTheSameReport) {
+  TempDir dir;
+  writeImage(dir / "inner.img", {{"notes", "second file system\n"}});
+  writeImage(dir / "outer.img", {{"hello", "hello\n"}, {"inner.img", readFile(dir / "inner.img")}});
+  TempDir plain;
+  const RunResult without = run({BFSSCAN_BIN, "-C", plain.path(), "outer.img"}, dir.path());
+
+  const RunResult r = run({BFSSCAN_BIN, "--map=map.svg", "outer.img"}, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, without.out);
+  EXPECT_EQ(listTree(dir.path()),
+            (std::vector<std::string>{"inner.img", "map.svg", "outer-0/", "outer-0/hello",
+                                      "outer-0/inner.img", "outer-2048/", "outer-2048/notes",
+                                      "outer.img"}));
+  const RunResult lint = run({"/usr/bin/xmllint", "--noout", "map.svg"}, dir.path());
+  EXPECT_EQ(lint.status, 0) << lint.err;
+
+  const std::string svg = readFile(dir / "map.svg");
+  EXPECT_NE(svg.find("<title>'hello'\ninode 3 of the file system at 0x0\n"), std::string::npos);
+  EXPECT_NE(svg.find("\nextracted to outer-2048/notes</title>"), std::string::npos);
+  EXPECT_NE(svg.find("-&gt; outer-2048, inside &apos;inner.img&apos; of the file system at 0x0"),
+            std::string::npos);
+  EXPECT_NE(svg.find(">status 0: complete, the scan read to the end of the image</text>"),
+            std::string::npos);
+}
+
+TEST(MapCliTest, MapThatCannotBeWrittenStopsBeforeTheScan) {
+  TempDir dir;
+  writeImage(dir / "f.img", {{"f", "data"}});
+  const RunResult r = run({BFSSCAN_BIN, "--map=no/map.svg", "f.img"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "bfsscan: cannot write \"no/map.svg\": No such file or directory\n");
+  EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"f.img"});
+}
+
+}  // namespace
