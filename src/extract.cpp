@@ -152,6 +152,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
                     failed);
       }
     }
+    checkInterrupted();  // a file whose copy a signal cut into is not kept
     out->commit();
   } catch (ReadFailure& failure) {
     failure.setItem("data of inode " + std::to_string(ev.slot));
