@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, writes a sample image holding two file systems, scans
-# it and lists what was extracted. Everything lands in out/demo.
+# it, lists what was extracted and draws the map of the scan (map.svg, and
+# map.png where rsvg-convert is installed). Everything lands in out/demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -20,7 +21,7 @@ build/mkbfs --at 16384 "$demo/sample.img" "$demo/files/notes" >/dev/null
 
 cd "$demo"
 status=0
-../../build/bfsscan sample.img || status=$?
+../../build/bfsscan --map=map.svg sample.img || status=$?
 echo
 echo "exit status: $status"
 echo "extracted:"
@@ -28,4 +29,8 @@ find sample-* -type f | sort | while read -r f; do
   if cmp -s "$f" "files/$(basename "$f")"; then same="identical"; else same="DIFFERENT"; fi
   echo "  $f ($(stat -c %s "$f") bytes, $same to the original)"
 done
+echo "map: $demo/map.svg"
+if command -v rsvg-convert >/dev/null; then
+  rsvg-convert -o map.png map.svg && echo "     $demo/map.png"
+fi
 exit "$status"

@@ -300,6 +300,10 @@ void MapModel::problem(const ProblemEvent& e) {
       addBandMark(MapMark::kInconsistent, offset, e.text);
       if (lane) addLaneMark(*lane, MapMark::kInconsistent, offset, e.text);
       break;
+    case ProblemEvent::kInterrupted:
+      interrupted_ = true;
+      stoppedAt_ = e.offset;
+      break;
     default:
       break;
   }

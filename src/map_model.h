@@ -122,6 +122,9 @@ class MapModel {
   const std::vector<std::string>& problems() const { return problems_; }
   uint64_t moreProblems() const { return moreProblems_; }
   bool ended() const { return ended_; }
+  // Where an interruption stopped the scan, when one did.
+  bool interrupted() const { return interrupted_; }
+  uint64_t stoppedAt() const { return stoppedAt_; }
   const EndEvent& endInfo() const { return end_; }
   // The region of the image an offset falls into.
   unsigned regionOf(uint64_t offset) const;
@@ -148,6 +151,8 @@ class MapModel {
   uint64_t moreProblems_ = 0;
   bool ended_ = false;
   EndEvent end_;
+  bool interrupted_ = false;
+  uint64_t stoppedAt_ = 0;
 
   // The file system being read: its base, and whether it has a lane.
   int64_t currentBase_ = -1;

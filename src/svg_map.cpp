@@ -34,6 +34,9 @@ constexpr double kGroupRowH = 12;
 constexpr double kLaneH = 64;
 constexpr double kGroupedLaneH = 78;
 constexpr double kCharWidth = 6.5;  // of an 11 px sans-serif letter, generously
+// Up to this many lanes, each is joined to its place by a shaded funnel;
+// beyond, by a thin line, so that the funnels do not cover the page.
+constexpr size_t kMaxFunnels = 12;
 
 const char* const kOutcomeClass[kOutcomeCount] = {"o0", "o1", "o2", "o3", "o4", "o5", "o6"};
 const char* const kOutcomeWord[kOutcomeCount] = {
@@ -59,8 +62,8 @@ const char kStyle[] =
     ".sb{fill:#555}.it{fill:#56b4e9}.rd{fill:#0072b2}"
     ".o0{fill:#c8c8c8}.o1{fill:#f0e442}.o2{fill:#009e73}.o3{fill:#8fd9c0}"
     ".o4{fill:#e69f00}.o5{fill:#cc79a7}.o6{fill:#d55e00}"
-    ".c{fill:#0072b2;fill-opacity:.12}.fb{fill:#0072b2;fill-opacity:.45}"
-    ".gr{fill:#333;fill-opacity:.35}.hatch{fill:url(#hatch)}"
+    ".c{fill:#0072b2;fill-opacity:.12}.cl{stroke:#0072b2;stroke-opacity:.3}.fb{fill:#0072b2;fill-opacity:.45}"
+    ".gr{fill:#333;fill-opacity:.35}.ns{fill:#fff;fill-opacity:.7;stroke:#888;stroke-dasharray:4 3}.hatch{fill:url(#hatch)}"
     ".tk{stroke:#000;stroke-width:1}.x{stroke:#e00;stroke-width:2}"
     ".u{stroke:#d55e00;stroke-width:2}.sc{stroke:#888;stroke-width:1}";
 
@@ -229,6 +232,7 @@ Layout layOut(const MapModel& m) {
   keys.push_back({'r', "o6", "truncated or unreadable", 0, 0});
   if (has(Outcome::kFound)) keys.push_back({'r', "o0", "not reached", 0, 0});
   if (has(Outcome::kPending)) keys.push_back({'r', "o1", "being copied", 0, 0});
+  if (m.interrupted()) keys.push_back({'r', "ns", "not scanned (interrupted)", 0, 0});
   keys.push_back({'h', "hatch", "past the end of the image", 0, 0});
   keys.push_back({'u', "u", "unreadable", 0, 0});
   keys.push_back({'x', "x", "violated condition", 0, 0});
@@ -260,7 +264,8 @@ std::string statusMeaning(int status) {
     case 0: return "status 0: complete";
     case 2: return "status 2: something is missing";
     case 3: return "status 3: a file system is inconsistent";
-    default: return "status " + std::to_string(status);
+    default:
+      return "status " + std::to_string(status) + (status > 128 ? ": interrupted" : "");
   }
 }
 
@@ -316,8 +321,13 @@ void drawConnectors(Svg& svg, const MapModel& m, const Layout& l) {
     if (x2 - x1 < 1) x2 = x1 + 1;
     const Scale& s = l.laneScale[i];
     const double y2 = l.laneY[i] + kBarTop;
-    svg.printf("<polygon class=\"c\" points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f %.1f,%.1f\"/>\n", x1, y1,
-               x2, y1, s.x0 + s.width, y2, s.x0, y2);
+    if (lanes.size() <= kMaxFunnels) {
+      svg.printf("<polygon class=\"c\" points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f %.1f,%.1f\"/>\n", x1,
+                 y1, x2, y1, s.x0 + s.width, y2, s.x0, y2);
+    } else {
+      svg.printf("<line class=\"cl\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", (x1 + x2) / 2,
+                 y1, s.x0, y2);
+    }
   }
 }
 
@@ -371,6 +381,12 @@ void drawBand(Svg& svg, const MapModel& m, const Layout& l) {
                xmlText(plural(region.unreadable, "more unreadable stretch", "more unreadable stretches") +
                        " " + regionRange(m, r)));
     }
+  }
+  if (m.interrupted() && m.hasImage()) {
+    const double x = s.at(static_cast<double>(m.stoppedAt()));
+    svg.rect("ns", x, kBandY, s.x0 + s.width - x, kBandH,
+             xmlText("not scanned: the run was interrupted at byte " +
+                     std::to_string(m.stoppedAt())));
   }
   bool labelled = false;
   for (const MapMark& mark : m.bandMarks()) {
@@ -431,7 +447,11 @@ void drawLane(Svg& svg, const MapModel& m, const Layout& l, size_t i) {
              " of the file system at " + hex(m.lanes()[lane.parent].base);
   }
   if (lane.moreMarks > 0) label += " (" + plural(lane.moreMarks, "more mark", "more marks") + " not drawn)";
-  svg.text(s.x0, y + 11, xmlText(fit(label, s.width)));
+  label = fit(label, s.width);
+  // A white ground keeps the label readable over the connectors of lanes below.
+  svg.printf("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"14\" fill=\"#fff\"/>\n", s.x0, y,
+             std::min(label.size() * kCharWidth * 0.95, s.width));
+  svg.text(s.x0, y + 11, xmlText(label));
 
   svg.rect("fs", s.x0, bar, s.width, kBarH, laneTitle(lane));
   svg.rect("sb", s.at(0), bar, s.at(BFS_BSIZE) - s.at(0), kBarH,

@@ -15,7 +15,7 @@ std::string statusMeaning(int status) {
     case 1: return "wrong command line";
     case 2: return "something is missing (see above)";
     case 3: return "a file system is inconsistent (see above)";
-    default: return "unknown";
+    default: return status > 128 ? "interrupted" : "unknown";
   }
 }
 

@@ -78,6 +78,8 @@ TEST(UnitsTest, SummaryLine) {
   EndEvent inconsistent;
   inconsistent.status = 3;
   inconsistent.filesLost = 4;
+  EndEvent interrupted;
+  interrupted.status = 130;
   const struct {
     const char* label;
     const EndEvent& end;
@@ -93,6 +95,9 @@ TEST(UnitsTest, SummaryLine) {
       {"inconsistent", inconsistent, 3,
        "bfsscan: 0 file systems, 0 files extracted, 0 skipped, 4 lost, 0 B written in 3.0 s; "
        "status 3: a file system is inconsistent (see above)"},
+      {"interrupted", interrupted, 12,
+       "bfsscan: 0 file systems, 0 files extracted, 0 skipped, 0 lost, 0 B written in 12 s; "
+       "status 130: interrupted"},
   };
   for (const auto& row : rows) EXPECT_EQ(formatSummary(row.end, row.seconds), row.text) << row.label;
 }
