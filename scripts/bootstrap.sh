@@ -3,7 +3,9 @@
 # Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
 set -euo pipefail
 
-packages=(cmake make g++ libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils)
+# The tests also read back maps: libpng-dev, librsvg2-bin (rsvg-convert), libxml2-utils (xmllint).
+packages=(cmake make g++ libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils
+          libpng-dev librsvg2-bin libxml2-utils)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi
