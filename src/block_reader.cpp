@@ -1,13 +1,42 @@
 #include "block_reader.h"
 
+#include <algorithm>
+
 #include "sys/fs/bfs.h"
 
-BlockReader::BlockReader(const Image& image) : image_(image), buf_(new char[kChunk]) {}
+namespace {
 
-const char* BlockReader::block(int64_t s) {
+bool hasMagic(const char* p) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+  return b[0] == 0x1B && b[1] == 0xAD && b[2] == 0xFA && b[3] == 0xCE;
+}
+
+}  // namespace
+
+BlockReader::BlockReader(const Image& image) : image_(image), buf_(kChunk) {}
+
+bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
+  const uint64_t length = static_cast<uint64_t>(image_.length());
+  if (pos + BFS_BSIZE > length) throw ReadFailure(ReadFailure::kEndOfImage);
+  // A hole holds no magic.
+  const uint64_t data = image_.nextData(pos);
+  if (data > pos) {
+    s = static_cast<int64_t>(std::min(data, length) / BFS_BSIZE * BFS_BSIZE);
+    if (static_cast<uint64_t>(s) == pos) s += BFS_BSIZE;
+    return false;
+  }
   if (pos < bufPos_ || pos - bufPos_ + BFS_BSIZE > bufLen_) fill(pos);
-  return buf_.get() + (pos - bufPos_);
+  for (uint64_t at = pos; at - bufPos_ + BFS_BSIZE <= bufLen_; at += BFS_BSIZE) {
+    const char* b = buf_.data() + (at - bufPos_);
+    if (hasMagic(b)) {
+      s = static_cast<int64_t>(at);
+      block_ = b;
+      return true;
+    }
+  }
+  s = static_cast<int64_t>(bufPos_ + bufLen_ / BFS_BSIZE * BFS_BSIZE);
+  return false;
 }
 
 void BlockReader::fill(uint64_t pos) {
@@ -15,14 +44,12 @@ void BlockReader::fill(uint64_t pos) {
   bufLen_ = 0;
   if (pos >= blockwiseUntil_) {
     try {
-      bufLen_ = image_.readUpTo(pos, buf_.get(), kChunk);
+      bufLen_ = image_.readUpTo(pos, buf_.data(), kChunk);
     } catch (const ReadFailure& failure) {
       if (failure.kind() != ReadFailure::kSystemError) throw;
       blockwiseUntil_ = pos + kChunk;
     }
   }
-  if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_.get(), BFS_BSIZE);
-  if (bufLen_ < BFS_BSIZE) {
-    throw ReadFailure(ReadFailure::kEndOfImage);
-  }
+  if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_.data(), BFS_BSIZE);
+  if (bufLen_ < BFS_BSIZE) throw ReadFailure(ReadFailure::kEndOfImage);
 }
