@@ -107,14 +107,16 @@ void writeAll(int fd, const char* data, size_t n, const fs::path& fpath) {
   }
 }
 
-// Copies n bytes from image offset pos to fd: in the kernel where it can,
-// else in pieces through a bounded buffer. Whatever the kernel copy cannot
-// do is left to the plain copy, which tells a read failure from a write one.
+// Copies n bytes from image offset pos to fd: in the kernel where it can
+// (a raw image), else in pieces through a bounded buffer. Whatever the
+// kernel copy cannot do is left to the plain copy, which tells a read
+// failure from a write one.
 void copyData(const Image& image, uint64_t pos, uint64_t n, int fd, const fs::path& fpath) {
-  while (n > 0) {
+  const int in = image.rawFd();
+  while (in >= 0 && n > 0) {
     loff_t from = static_cast<loff_t>(pos);
     const ssize_t got =
-        ::copy_file_range(image.fd(), &from, fd, nullptr, static_cast<size_t>(n), 0);
+        ::copy_file_range(in, &from, fd, nullptr, static_cast<size_t>(n), 0);
     if (got <= 0) break;
     pos += static_cast<uint64_t>(got);
     n -= static_cast<uint64_t>(got);

@@ -80,7 +80,7 @@ ExitStatus do_scan(const std::string& f) {
         status = kExitIncomplete;
       }
     } else {
-      diag() << "error reading " << f << ": " << std::strerror(failure.error()) << std::endl;
+      diag() << "error reading " << f << ": " << failure.description() << std::endl;
       status = kExitIncomplete;
     }
   } catch (const OutputFailure& failure) {
