@@ -50,39 +50,37 @@ size_t ContainerImage::readUpTo(uint64_t pos, char* buf, size_t n) const {
 
 std::string libraryErrorText(const std::string& backtrace) {
   std::istringstream lines(backtrace);
-  std::string line, outermost;
+  std::string line, innermost;
   while (std::getline(lines, line)) {
     const size_t reason = line.find("with error: ");
     if (reason != std::string::npos) {
-      outermost = line.substr(reason + 12);
+      innermost = line.substr(reason + 12);
       break;
     }
-    if (!line.empty()) outermost = line;
+    if (innermost.empty()) innermost = line;
   }
-  const size_t colon = outermost.find(": ");
-  if (colon != std::string::npos && outermost.find(' ') > colon) {
-    outermost.erase(0, colon + 2);
+  const size_t colon = innermost.find(": ");
+  if (colon != std::string::npos && innermost.find(' ') > colon) {
+    innermost.erase(0, colon + 2);
   }
-  while (!outermost.empty() && (outermost.back() == '.' || outermost.back() == ' ' ||
-                                outermost.back() == '\n' || outermost.back() == '\r')) {
-    outermost.pop_back();
+  while (!innermost.empty() && (innermost.back() == '.' || innermost.back() == ' ' ||
+                                innermost.back() == '\r')) {
+    innermost.pop_back();
   }
-  return outermost;
+  return innermost;
 }
 
 void checkImageFile(const std::string& what, const std::string& path) {
   struct stat st;
-  int err = 0;
+  std::string why;
   if (::stat(path.c_str(), &st) != 0) {
-    err = errno;
+    why = std::strerror(errno);
   } else if (S_ISDIR(st.st_mode)) {
-    err = EISDIR;
-  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    err = ESPIPE;
+    why = std::strerror(EISDIR);
+  } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    why = "not a regular file or disk";
   }
-  if (err != 0) {
-    throw ReadFailure(ReadFailure::kSystemError, what + " " + path + ": " + std::strerror(err));
-  }
+  if (!why.empty()) throw ReadFailure(ReadFailure::kSystemError, what + " " + path + ": " + why);
 }
 
 std::string directoryOf(const std::string& path) {

@@ -50,9 +50,9 @@ class ContainerImage : public Image {
 };
 
 // The text of a library error for "error reading IMAGE: TEXT", from its
-// backtrace (the innermost message first, one a line): the system's reason
-// where a message gives one, else the outermost message without the name
-// of the function that wrote it and without its closing full stop.
+// backtrace (one message a line, the innermost first): the system's reason
+// where a message gives one, else the innermost message, which says most,
+// without the name of the function that wrote it or its full stop.
 std::string libraryErrorText(const std::string& backtrace);
 
 // The text of a libyal error object, which is freed. Every library of the
@@ -67,9 +67,10 @@ std::string takeLibraryError(Error*& error, Backtrace backtrace, Free free) {
   return described.empty() ? "unknown error of the container library" : described;
 }
 
-// Refuses, before a library opens it, a file of the image that is missing,
-// a directory, or a pipe or socket (whose opening could wait for ever):
-// throws ReadFailure(kSystemError) naming it as what ("segment file").
+// Refuses, before a library opens it, a file of the image that is missing
+// or is not a regular file or block device (a pipe or terminal could make
+// the library wait for ever): throws ReadFailure(kSystemError) naming it
+// as what ("segment file").
 void checkImageFile(const std::string& what, const std::string& path);
 
 // The directory part of path, ending in a slash; empty for a bare name.
