@@ -63,8 +63,8 @@ std::string libraryErrorText(const std::string& backtrace) {
   if (colon != std::string::npos && innermost.find(' ') > colon) {
     innermost.erase(0, colon + 2);
   }
-  while (!innermost.empty() && (innermost.back() == '.' || innermost.back() == ' ' ||
-                                innermost.back() == '\r')) {
+  while (!innermost.empty() &&
+         (innermost.back() == '.' || innermost.back() == ' ' || innermost.back() == '\r')) {
     innermost.pop_back();
   }
   return innermost;

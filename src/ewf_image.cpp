@@ -65,8 +65,8 @@ std::vector<std::string> globSegments(const std::string& path, bool& named) {
   libewf_error_t* error = nullptr;
   char** names = nullptr;
   int count = 0;
-  named = libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count,
-                      &error) == 1;
+  named =
+      libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) == 1;
   if (!named) {
     libewf_error_free(&error);
     return {path};
@@ -96,8 +96,8 @@ class EwfImage : public ContainerImage {
     if (libewf_handle_initialize(&handle_, &error) != 1) {
       throw ReadFailure(ReadFailure::kSystemError, takeError(error));
     }
-    if (libewf_handle_open(handle_, names.data(), static_cast<int>(names.size()),
-                           LIBEWF_OPEN_READ, &error) != 1) {
+    if (libewf_handle_open(handle_, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ,
+                           &error) != 1) {
       const std::string why = takeError(error);
       libewf_handle_free(&handle_, nullptr);
       throw ReadFailure(ReadFailure::kSystemError, "cannot open as EWF: " + why);

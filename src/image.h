@@ -86,9 +86,7 @@ class RawImage : public Image {
   const char* formatName() const override { return "raw"; }
   // Measured by seeking to the end.
   int64_t length() const override { return length_; }
-  bool isSameFile(dev_t dev, ino_t ino) const override {
-    return dev == dev_ && ino == ino_;
-  }
+  bool isSameFile(dev_t dev, ino_t ino) const override { return dev == dev_ && ino == ino_; }
   int rawFd() const override { return fd_; }
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
 

@@ -14,9 +14,9 @@ const struct {
   const char* name;
   ImageFormat format;
 } kFormatNames[] = {
-    {"auto", ImageFormat::kAuto}, {"raw", ImageFormat::kRaw},   {"ewf", ImageFormat::kEwf},
-    {"split", ImageFormat::kSplit}, {"vhd", ImageFormat::kVhd}, {"vhdx", ImageFormat::kVhdx},
-    {"vmdk", ImageFormat::kVmdk}, {"qcow", ImageFormat::kQcow},
+    {"auto", ImageFormat::kAuto},   {"raw", ImageFormat::kRaw},   {"ewf", ImageFormat::kEwf},
+    {"split", ImageFormat::kSplit}, {"vhd", ImageFormat::kVhd},   {"vhdx", ImageFormat::kVhdx},
+    {"vmdk", ImageFormat::kVmdk},   {"qcow", ImageFormat::kQcow},
 };
 
 // Whether the image holds these bytes at pos. A read that fails counts as

@@ -30,8 +30,9 @@ class QcowImage : public ContainerImage {
           libqcow_file_get_utf8_backing_filename_size(file_, &backingName, &error);
       if (hasBacking < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
       if (hasBacking == 1 && backingName > 1) {
-        throw ReadFailure(ReadFailure::kSystemError,
-                          "a disk with a backing file is not supported (the backing file is not read)");
+        throw ReadFailure(
+            ReadFailure::kSystemError,
+            "a disk with a backing file is not supported (the backing file is not read)");
       }
       uint32_t encryption = 0;
       size64_t mediaSize = 0;

@@ -36,7 +36,8 @@ bool isSuffixChar(char c, bool digits) {
 Numbering numberingOf(const std::string& first) {
   Numbering numbering;
   size_t n = 0;
-  while (n < first.size() && std::isdigit(static_cast<unsigned char>(first[first.size() - 1 - n]))) {
+  while (n < first.size() &&
+         std::isdigit(static_cast<unsigned char>(first[first.size() - 1 - n]))) {
     ++n;
   }
   if (n == 0) {
@@ -75,7 +76,9 @@ bool laterSegmentExists(const std::string& last, const Numbering& numbering) {
     const std::string name = e->d_name;
     if (name.size() != base.size() || name.compare(0, stem, base, 0, stem) != 0) continue;
     bool numbered = true;
-    for (size_t i = stem; i < name.size(); ++i) numbered = numbered && isSuffixChar(name[i], numbering.digits);
+    for (size_t i = stem; i < name.size(); ++i) {
+      numbered = numbered && isSuffixChar(name[i], numbering.digits);
+    }
     if (numbered && name.compare(stem, std::string::npos, base, stem, std::string::npos) > 0) {
       found = true;
       break;
@@ -125,7 +128,8 @@ class SplitImage : public ContainerImage {
       throw ReadFailure(ReadFailure::kSystemError, takeError(error));
     }
     try {
-      if (libsmraw_handle_open(handle_, segmentNames.data(), count, LIBSMRAW_OPEN_READ, &error) != 1) {
+      if (libsmraw_handle_open(handle_, segmentNames.data(), count, LIBSMRAW_OPEN_READ, &error) !=
+          1) {
         throw ReadFailure(ReadFailure::kSystemError,
                           "cannot open as split raw: " + takeError(error));
       }
@@ -156,8 +160,8 @@ class SplitImage : public ContainerImage {
 
   size_t readMedia(uint64_t pos, char* buf, size_t n) const override {
     libsmraw_error_t* error = nullptr;
-    const ssize_t got = libsmraw_handle_read_buffer_at_offset(handle_, buf, n,
-                                                              static_cast<off64_t>(pos), &error);
+    const ssize_t got =
+        libsmraw_handle_read_buffer_at_offset(handle_, buf, n, static_cast<off64_t>(pos), &error);
     if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
     return static_cast<size_t>(got);
   }

@@ -22,7 +22,8 @@ class VhdImage : public ContainerImage {
     }
     try {
       if (libvhdi_file_open(file_, path.c_str(), LIBVHDI_OPEN_READ, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, "cannot open as VHD or VHDX: " + takeError(error));
+        throw ReadFailure(ReadFailure::kSystemError,
+                          "cannot open as VHD or VHDX: " + takeError(error));
       }
       addFile(path);
       int fileType = 0;

@@ -37,7 +37,8 @@ class VmdkImage : public ContainerImage {
       addFile(path);
       for (const std::string& extent : extents) addFile(extent);
       size_t parentName = 0;
-      const int hasParent = libvmdk_handle_get_utf8_parent_filename_size(handle_, &parentName, &error);
+      const int hasParent =
+          libvmdk_handle_get_utf8_parent_filename_size(handle_, &parentName, &error);
       if (hasParent < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
       if (hasParent == 1 && parentName > 1) {
         throw ReadFailure(ReadFailure::kSystemError,

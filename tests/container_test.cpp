@@ -47,7 +47,9 @@ std::string through(const std::string& report, const std::string& prefix) {
 // Every file below dir with its contents.
 std::map<std::string, std::string> tree(const std::string& dir) {
   std::map<std::string, std::string> files;
-  for (const std::string& p : listTree(dir)) files[p] = p.back() == '/' ? "" : readFile(dir + "/" + p);
+  for (const std::string& p : listTree(dir)) {
+    files[p] = p.back() == '/' ? "" : readFile(dir + "/" + p);
+  }
   return files;
 }
 
@@ -86,16 +88,12 @@ class ContainerTest : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << name << ": " << r.err;
   }
 
-  void mkdirs(const std::string& sub) { ::mkdir((dir / sub).c_str(), 0755); }
+  void makeDir(const std::string& sub) { ::mkdir((dir / sub).c_str(), 0755); }
 
   // Scans image (relative to out) in the fresh directory out.
-  RunResult scanIn(const std::string& out, const std::string& image,
-                   const std::vector<std::string>& options = {}) {
-    mkdirs(out);
-    std::vector<std::string> argv = {BFSSCAN_BIN};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back(image);
-    return run(argv, dir / out);
+  RunResult scanIn(const std::string& out, const std::string& image) {
+    makeDir(out);
+    return run({BFSSCAN_BIN, image}, dir / out);
   }
 };
 
@@ -111,33 +109,37 @@ TEST_F(ContainerTest, EveryFormatGivesTheRawImagesReportAndFiles) {
       {"ewf, deflate",
        {"ewfacquire", "-u", "-q", "-c", "deflate:fast", "-t", "ewfz/disk", "disk.img"},
        "ewfz/disk.E01"},
-      {"split .001", {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img",
-                      "split/disk."}, "split/disk.001"},
+      {"split .001",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "split/disk."},
+       "split/disk.001"},
       {"split .aa", {"split", "-b", "1M", "disk.img", "splitaa/disk."}, "splitaa/disk.aa"},
-      {"qcow2", {"qemu-img", "convert", "-O", "qcow2", "disk.img", "qcow/disk.qcow2"},
+      {"qcow2",
+       {"qemu-img", "convert", "-O", "qcow2", "disk.img", "qcow/disk.qcow2"},
        "qcow/disk.qcow2"},
-      {"vmdk", {"qemu-img", "convert", "-O", "vmdk", "disk.img", "vmdk/disk.vmdk"},
+      {"vmdk",
+       {"qemu-img", "convert", "-O", "vmdk", "disk.img", "vmdk/disk.vmdk"},
        "vmdk/disk.vmdk"},
       {"vmdk, flat extent",
        {"qemu-img", "convert", "-O", "vmdk", "-o", "subformat=monolithicFlat", "disk.img",
         "flat/disk.vmdk"},
        "flat/disk.vmdk"},
-      {"vhdx", {"qemu-img", "convert", "-O", "vhdx", "disk.img", "vhdx/disk.vhdx"},
+      {"vhdx",
+       {"qemu-img", "convert", "-O", "vhdx", "disk.img", "vhdx/disk.vhdx"},
        "vhdx/disk.vhdx"},
       {"vhd, fixed",
        {"qemu-img", "convert", "-O", "vpc", "-o", "subformat=fixed,force_size=on", "disk.img",
         "vhd/disk.vhd"},
        "vhd/disk.vhd"},
       {"vhd, dynamic",
-       {"qemu-img", "convert", "-O", "vpc", "-o", "subformat=dynamic,force_size=on",
-        "disk.img", "vhdd/disk.vhd"},
+       {"qemu-img", "convert", "-O", "vpc", "-o", "subformat=dynamic,force_size=on", "disk.img",
+        "vhdd/disk.vhd"},
        "vhdd/disk.vhd"},
   };
   const std::map<std::string, std::string> rawFiles = tree(dir / "raw-out");
   ASSERT_EQ(rawFiles.size(), 8u);  // two directories, six files
   for (const auto& f : formats) {
     SCOPED_TRACE(f.label);
-    mkdirs(std::string(f.image).substr(0, std::string(f.image).find('/')));
+    makeDir(std::string(f.image).substr(0, std::string(f.image).find('/')));
     convert(f.command);
     if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
     const std::string out = std::string("out-") + f.label;
@@ -159,12 +161,18 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
     const char* length;  // the media's size, or of what comes before the gap
     const char* error;
   } sets[] = {
-      {"ewf", {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "disk", "disk.img"},
-       "disk.E02", "disk.E01", "3145728 bytes / 6144 sectors to read\n",
+      {"ewf",
+       {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "disk", "disk.img"},
+       "disk.E02",
+       "disk.E01",
+       "3145728 bytes / 6144 sectors to read\n",
        "error reading disk.E01: no data at media offset [0-9]+: segment file disk.E02 is "
        "missing\n"},
-      {"split", {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img",
-                 "disk."}, "disk.002", "disk.001", "1048576 bytes / 2048 sectors to read\n",
+      {"split",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
+       "disk.002",
+       "disk.001",
+       "1048576 bytes / 2048 sectors to read\n",
        "error reading disk.001: segment file disk.002 is missing\n"},
   };
   for (const auto& s : sets) {
@@ -201,7 +209,8 @@ TEST_F(ContainerTest, DamagedEwfChunk) {
   }
   ASSERT_TRUE(damaged);
   const RunResult r = run({BFSSCAN_BIN, "disk.E01"}, dir.path());
-  EXPECT_EQ(r.err, "error reading disk.E01: checksum error at media offset 1572864 (damaged chunk)\n");
+  EXPECT_EQ(r.err,
+            "error reading disk.E01: checksum error at media offset 1572864 (damaged chunk)\n");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(body(r.out), body(through(rawReport, "copying \"disk-0/big1\"")));
   EXPECT_EQ(readFile(dir / "disk-0/small"), "hello");
@@ -215,23 +224,28 @@ TEST_F(ContainerTest, NoSegmentFileIsOverwritten) {
     const char* image;
     const char* segment;  // a later one, linked in as an output file
   } sets[] = {
-      {"ewf", {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "ewf/disk", "disk.img"},
-       "ewf/disk.E01", "ewf/disk.E03"},
-      {"split", {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img",
-                 "split/disk."}, "split/disk.001", "split/disk.003"},
+      {"ewf",
+       {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "ewf/disk", "disk.img"},
+       "ewf/disk.E01",
+       "ewf/disk.E03"},
+      {"split",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "split/disk."},
+       "split/disk.001",
+       "split/disk.003"},
   };
   for (const auto& s : sets) {
     SCOPED_TRACE(s.label);
     const std::string sub = std::string(s.image).substr(0, std::string(s.image).find('/'));
-    mkdirs(sub);
+    makeDir(sub);
     convert(s.command);
     if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
-    mkdirs(sub + "/disk-0");
+    makeDir(sub + "/disk-0");
     ASSERT_EQ(::link((dir / s.segment).c_str(), (dir / sub + "/disk-0/small").c_str()), 0);
     const std::string before = readFile(dir / s.segment);
     const RunResult r = run({BFSSCAN_BIN, std::string(s.image).substr(sub.size() + 1)}, dir / sub);
-    EXPECT_EQ(r.err, "bfsscan: file system at 0: inode 3 not extracted: its output path "
-                     "\"disk-0/small\" is the image itself\n");
+    EXPECT_EQ(r.err,
+              "bfsscan: file system at 0: inode 3 not extracted: its output path "
+              "\"disk-0/small\" is the image itself\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(readFile(dir / s.segment), before);
   }
