@@ -28,7 +28,8 @@ std::string ReadFailure::description() const {
 }
 
 RawImage::RawImage(const std::string& path) {
-  // Not blocking: opening a named pipe must not wait for a writer.
+  // Not blocking: opening a named pipe must not wait for a writer (it is
+  // then refused where the length is measured: a pipe cannot seek).
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno);
   struct stat st;
@@ -37,8 +38,6 @@ RawImage::RawImage(const std::string& path) {
     err = errno;
   } else if (S_ISDIR(st.st_mode)) {
     err = EISDIR;
-  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    err = ESPIPE;  // the scan needs to seek
   } else if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
     err = errno;
   } else {

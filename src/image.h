@@ -86,7 +86,7 @@ class Image {
 class RawImage : public Image {
  public:
   // Opens path for reading; throws ReadFailure(kSystemError) when it cannot
-  // be opened, is a directory, or is a pipe or socket (which cannot seek).
+  // be opened, is a directory, or cannot seek (a named pipe).
   explicit RawImage(const std::string& path);
   ~RawImage() override;
 
