@@ -3,9 +3,11 @@
 # Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
 set -euo pipefail
 
-# The tests also read back maps: libpng-dev, librsvg2-bin (rsvg-convert), libxml2-utils (xmllint).
-packages=(cmake make g++ libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils
-          libpng-dev librsvg2-bin libxml2-utils)
+packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils
+  # the container libraries, and the converters the container tests write images with
+  libewf-dev libsmraw-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils
+  # the map tests read back what they draw: libpng, rsvg-convert, xmllint
+  libpng-dev librsvg2-bin libxml2-utils)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi
