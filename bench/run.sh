@@ -58,10 +58,10 @@ bin="${BFSSCAN_BUILD:-$PWD/build}"
 bin="$(cd "$bin" && pwd)"
 limit="${BENCH_TIMEOUT:-120}"
 hostileRuns="${BENCH_HOSTILE_RUNS:-3}"
-[ -x "$bin/bfsscan" ] && [ -x "$bin/mkbfs" ] || {
+if [ ! -x "$bin/bfsscan" ] || [ ! -x "$bin/mkbfs" ]; then
   echo "bench/run.sh: no bfsscan and mkbfs in $bin (run scripts/build.sh)" >&2
   exit 1
-}
+fi
 work="$(mktemp -d "${TMPDIR:-/tmp}/bfsscan-bench-XXXXXX")"
 sparse="$(mktemp -d "${BENCH_SPARSE_DIR:-/dev/shm}/bfsscan-bench-XXXXXX" 2>/dev/null || echo "$work")"
 trap 'rm -rf "$work" "$sparse"' EXIT
@@ -75,7 +75,12 @@ median() { sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 maximum() { sort -g | tail -n 1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f MiB", k / 1024}'; }
-bytes() { awk -v b="$1" 'BEGIN {printf (b < 0 ? "?" : "%.1f MiB"), b / 1048576}'; }
+bytes() {
+  awk -v b="$1" 'BEGIN {
+    if (b < 0) print "?"; else if (b < 1048576) printf "%.0f KiB\n", b / 1024
+    else if (b < 1073741824) printf "%.1f MiB\n", b / 1048576; else printf "%.1f GiB\n", b / 1073741824
+  }'
+}
 
 # A fresh, empty working directory $out for the next run, in $1 (default
 # $work), with an empty copy/ for cp.
