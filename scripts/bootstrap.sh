@@ -3,7 +3,8 @@
 # Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
 set -euo pipefail
 
-packages=(cmake make g++ libboost-filesystem-dev libgtest-dev man-db bsdutils)
+packages=(cmake make g++ libboost-filesystem-dev libssl-dev nlohmann-json3-dev libgtest-dev man-db
+          bsdutils sleuthkit)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi
