@@ -15,6 +15,10 @@ Json record(const char* type) {
   return j;
 }
 
+// A field of a packed on-disk record, copied out: the JSON library takes
+// its arguments by reference, which a misaligned field cannot give.
+uint64_t field(uint64_t value) { return value; }
+
 // Octal with a leading 0, a zero as a bare 0: "0100644".
 std::string octal(uint32_t value) {
   if (value == 0) return "0";
@@ -97,8 +101,8 @@ void JsonLinesSink::fileSystem(const FileSystemEvent& e) {
   Json j = record("fs");
   j["offset"] = e.base;
   if (e.superblock != nullptr) {
-    j["start"] = e.superblock->bdsup_start;
-    j["end"] = e.superblock->bdsup_end;
+    j["start"] = field(e.superblock->bdsup_start);
+    j["end"] = field(e.superblock->bdsup_end);
   }
   j["inodes"] = e.slotCount;
   write(*out_, j);
@@ -110,7 +114,7 @@ void JsonLinesSink::inode(const InodeEvent& e) {
   Json j = record("inode");
   j["fs"] = e.fs;
   j["slot"] = e.slot;
-  j["ino"] = d.d_ino;
+  j["ino"] = field(d.d_ino);
   if (e.stage == InodeEvent::kBadExtent) {
     j["damaged"] = "extent";
     write(*out_, j);
@@ -123,15 +127,15 @@ void JsonLinesSink::inode(const InodeEvent& e) {
     const bfsvattr& a = d.d_fattr;
     j["file_type"] = a.va_type == BFS_VDIR ? "dir" : "reg";
     j["mode"] = octal(a.va_mode);
-    j["uid"] = a.va_uid;
-    j["gid"] = a.va_gid;
-    j["nlink"] = a.va_nlink;
-    j["atime"] = a.va_atime;
-    j["mtime"] = a.va_mtime;
-    j["ctime"] = a.va_ctime;
+    j["uid"] = field(a.va_uid);
+    j["gid"] = field(a.va_gid);
+    j["nlink"] = field(a.va_nlink);
+    j["atime"] = field(a.va_atime);
+    j["mtime"] = field(a.va_mtime);
+    j["ctime"] = field(a.va_ctime);
   }
-  j["first_block"] = d.d_sblock;
-  j["last_block"] = d.d_eblock;
+  j["first_block"] = field(d.d_sblock);
+  j["last_block"] = field(d.d_eblock);
   j["image_offset"] = static_cast<uint64_t>(e.fs) + first;
   j["length"] = static_cast<uint64_t>(d.d_eoffset - first) + 1;
   write(*out_, j);
@@ -142,7 +146,7 @@ void JsonLinesSink::dirent(const DirentEvent& e) {
   const std::string name = e.entry->toString();
   Json j = record("dirent");
   j["fs"] = e.fs;
-  j["ino"] = e.entry->l_ino;
+  j["ino"] = field(e.entry->l_ino);
   j["name"] = escapeBodyName(name);
   j["name_hex"] = hexBytes(name);
   write(*out_, j);
@@ -154,7 +158,7 @@ void JsonLinesSink::file(const FileEvent& e) {
   Json j = record("file");
   j["fs"] = e.fs;
   j["slot"] = e.slot;
-  if (e.inode != nullptr) j["ino"] = e.inode->d_ino;
+  if (e.inode != nullptr) j["ino"] = field(e.inode->d_ino);
   j["name"] = escapeBodyName(e.name);
   j["name_hex"] = hexBytes(e.name);
   j["path"] = e.name.empty() ? Json() : Json(escapeBodyName(e.dir + "/" + e.name));
