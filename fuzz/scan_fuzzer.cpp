@@ -12,9 +12,9 @@
 #include <ostream>
 #include <streambuf>
 
-#include "consistency.h"
 #include "report.h"
 #include "scan.h"
+#include "text_report.h"
 
 namespace fs = boost::filesystem;
 
@@ -50,9 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream image("fuzz.img", std::ios::binary | std::ios::trunc);
     image.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
-  try {
-    do_scan("fuzz.img");
-  } catch (const InconsistentFileSystem&) {
+  // Once as by default, once keeping going past damage.
+  for (const bool keepGoing : {false, true}) {
+    ScanOptions options;
+    options.image = "fuzz.img";
+    options.keepGoing = keepGoing;
+    TextReport report(options.image);
+    do_scan(options, report);
   }
   // Only extraction directories may have appeared next to the image.
   boost::system::error_code ec;

@@ -1,133 +1,24 @@
 #include "extract.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
-#include <cerrno>
-#include <cstring>
-#include <memory>
-#include <ostream>
-#include <sstream>
 
-#include "report.h"
+#include "escape.h"
+#include "signals.h"
 
 namespace fs = boost::filesystem;
 
 namespace {
 
 constexpr size_t kCopyPiece = 1 << 20;
+constexpr size_t kKernelCopyPiece = 8 << 20;  // between checks for a signal
 
-std::string quoted(const fs::path& p) {
-  std::ostringstream out;
-  out << p;
-  return out.str();
-}
-
-[[noreturn]] void failOutput(const std::string& what, const fs::path& p, int err) {
-  throw OutputFailure("cannot " + what + " " + quoted(p) + ": " + std::strerror(err));
-}
-
-// A file descriptor closed when its scope ends.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-// Creates the extraction directory, or takes the one already there, and
-// opens it without following a symbolic link.
-int openExtractionDirectory(const fs::path& dir) {
-  report() << "writing files to directory " << dir << std::endl;
-  boost::system::error_code ec;
-  const bool created = fs::create_directory(dir, ec);
-  if (ec) failOutput("create directory", dir, ec.value());
-  if (!created) report() << "had existing " << dir << std::endl;
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    struct stat st;
-    if (::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      throw OutputFailure("cannot use directory " + quoted(dir) + ": it is a symbolic link");
-    }
-    failOutput("use directory", dir, err);
-  }
-  return fd;
-}
-
-// Opens name in the directory dirfd for writing, creating it or emptying the
-// regular file there. A symbolic link in its place is replaced, not
-// followed; anything else that is not a regular file is refused.
-int openOutput(int dirfd, const std::string& name, const fs::path& fpath, const Image& image) {
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = ::openat(dirfd, name.c_str(), flags, 0666);
-  if (fd < 0 && errno == ELOOP) {
-    if (::unlinkat(dirfd, name.c_str(), 0) != 0) failOutput("replace link", fpath, errno);
-    fd = ::openat(dirfd, name.c_str(), flags | O_EXCL, 0666);
-  }
-  if (fd < 0) failOutput("open", fpath, errno);
-  Fd out(fd);
-  struct stat st;
-  if (::fstat(fd, &st) != 0) failOutput("open", fpath, errno);
-  if (!S_ISREG(st.st_mode)) {
-    throw OutputFailure("cannot open " + quoted(fpath) + ": not a regular file");
-  }
-  if (image.isSameFile(st.st_dev, st.st_ino)) {
-    throw OutputFailure("cannot open " + quoted(fpath) + ": it is the image being read");
-  }
-  // Only a file with old contents is emptied: some file systems flush a
-  // file that was truncated when it is closed, which costs a fresh one dearly.
-  if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) failOutput("truncate", fpath, errno);
-  return out.release();
-}
-
-void writeAll(int fd, const char* data, size_t n, const fs::path& fpath) {
-  while (n > 0) {
-    const ssize_t put = ::write(fd, data, n);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      failOutput("write", fpath, errno);
-    }
-    data += put;
-    n -= static_cast<size_t>(put);
-  }
-}
-
-// Copies n bytes from image offset pos to fd: in the kernel where it can,
-// else in pieces through a bounded buffer. Whatever the kernel copy cannot
-// do is left to the plain copy, which tells a read failure from a write one.
-void copyData(const Image& image, uint64_t pos, uint64_t n, int fd, const fs::path& fpath) {
-  while (n > 0) {
-    loff_t from = static_cast<loff_t>(pos);
-    const ssize_t got =
-        ::copy_file_range(image.fd(), &from, fd, nullptr, static_cast<size_t>(n), 0);
-    if (got <= 0) break;
-    pos += static_cast<uint64_t>(got);
-    n -= static_cast<uint64_t>(got);
-  }
-  image.forEachChunk(pos, n, kCopyPiece, [&](const char* piece, size_t len) {
-    writeAll(fd, piece, len, fpath);
-  });
-}
-
-void skip(int64_t base, uint32_t slot, const std::string& why, bool& skipped) {
-  diag() << "bfsscan: file system at " << base << ": inode " << slot << " not extracted: "
-         << why << std::endl;
-  skipped = true;
+std::string displayPath(const std::string& dir, const std::string& name) {
+  fs::path p(dir);
+  p /= name;
+  return p.string();
 }
 
 }  // namespace
@@ -136,59 +27,193 @@ bool isSafeName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-void extractFiles(const Image& image, const std::string& imagePath, int64_t base,
-                  const InodeTable& inodes, const NameTable& names, bool& skipped) {
-  fs::path dir = fs::path(imagePath).stem();
-  dir += "-";
-  dir += std::to_string(base);
-  const Fd dirfd(openExtractionDirectory(dir));
+Extractor::Extractor(const Image& image, const std::string& imagePath,
+                     const ExtractOptions& options, ScanSink& sink, ScanTally& tally)
+    : image_(image),
+      imagePath_(imagePath),
+      options_(options),
+      sink_(sink),
+      tally_(tally),
+      tree_(options.dryRun ? dryRunTree(options.directory) : diskTree(options.directory)) {}
 
-  for (const InodeTable::Entry& entry : inodes.inUse()) {
-    const uint32_t slot = entry.first;
-    const bfsDirent& ino = entry.second;
-    if (ino.isDirectory()) continue;
+void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
+                        const std::string& text) {
+  ProblemEvent e;
+  e.what = what;
+  e.fs = fs;
+  e.slot = slot;
+  e.text = text;
+  sink_.problem(e);
+}
 
-    const std::string name = names.lookup(ino.d_ino);
-    if (!isSafeName(name)) {
-      skip(base, slot,
-           name.empty() ? std::string("no directory entry names it")
-                        : "unsafe name '" + name + "'",
-           skipped);
-      continue;
+void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable& names) {
+  fs::path dirPath = fs::path(imagePath_).stem();
+  dirPath += "-";
+  dirPath += std::to_string(base);
+  const std::string dirName = dirPath.string();
+
+  DirectoryEvent de;
+  de.fs = base;
+  de.path = dirName;
+  // The line comes before the directory is made, so that a failure to make
+  // it follows the line that names it.
+  bool existed = false;
+  std::unique_ptr<OutputDirectory> dir;
+  std::string failure;
+  try {
+    dir = tree_->directory(dirName, existed);
+  } catch (const OutputFailure& f) {
+    failure = f.what();
+  }
+  de.existed = existed;
+  sink_.directory(de);
+  if (!dir) throw OutputFailure(failure);
+
+  written_.clear();
+  inodes.forEachInUse([&](const InodeTable::Entry& entry) {
+    checkInterrupted();
+    const bfsDirent& ino = entry.inode;
+    FileEvent ev;
+    ev.fs = base;
+    ev.slot = entry.slot;
+    ev.inode = &ino;
+    ev.dir = dirName;
+    ev.first = ino.d_sblock * BFS_BSIZE;
+    ev.imageOffset = imageOffset(base, ev.first);
+    ev.length = static_cast<uint64_t>(ino.d_eoffset - ev.first) + 1;
+    if (ino.isDirectory()) {
+      ev.status = FileEvent::kDirectory;
+      sink_.file(ev);
+      return;
     }
-    fs::path fpath = dir;
-    fpath /= name;
-    struct stat st;
-    if (::fstatat(dirfd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        image.isSameFile(st.st_dev, st.st_ino)) {
-      skip(base, slot, "its output path " + quoted(fpath) + " is the image itself", skipped);
-      continue;
-    }
+    ev.name = names.lookup(ino.d_ino);
+    extractFile(base, *dir, ev);
+  });
+}
 
-    const uint32_t first = ino.d_sblock * BFS_BSIZE;
-    const uint32_t distance = ino.d_eoffset - first;
-    report() << "copying " << fpath << " " << Hex{first} << "-" << Hex{ino.d_eoffset} << " "
-             << distance << std::endl;
+void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
+  const std::string where =
+      "bfsscan: file system at " + std::to_string(base) + ": inode " + std::to_string(ev.slot);
+  const std::string display = displayPath(ev.dir, ev.name);
+  auto skip = [&](const std::string& why) {
+    problem(ProblemEvent::kSkipped, base, ev.slot, where + " not extracted: " + why);
+    ++tally_.skipped;
+    tally_.incomplete = true;
+    ev.status = FileEvent::kSkipped;
+    sink_.file(ev);
+  };
+  if (!isSafeName(ev.name)) {
+    skip(ev.name.empty() ? std::string("no directory entry names it")
+                         : "unsafe name '" + escapeForDiag(ev.name) + "'");
+    return;
+  }
+  dev_t dev;
+  ino_t ino;
+  if (dir.identify(ev.name, &dev, &ino) && image_.isSameFile(dev, ino)) {
+    skip("its output path " + quotedForDiag(display) + " is the image itself");
+    return;
+  }
 
-    const uint64_t n = static_cast<uint64_t>(distance) + 1;
-    const uint64_t pos = imageOffset(base, first);
-    const std::string item = "data of inode " + std::to_string(slot);
-    try {
-      // Data that runs past the end of the image leaves no output file.
-      char last;
-      image.readExact(pos + n - 1, &last, 1);
-      Fd out(openOutput(dirfd.get(), name, fpath, image));
-      try {
-        copyData(image, pos, n, out.get(), fpath);
-        if (::close(out.release()) != 0) failOutput("write", fpath, errno);
-      } catch (...) {
-        // A file cut short must not pass for an extracted one.
-        ::unlinkat(dirfd.get(), name.c_str(), 0);
-        throw;
+  sink_.file(ev);  // the copying line
+
+  // A file that runs past the end of the image fails as truncated, not on
+  // the budget: it would not be written anyway.
+  const uint64_t imageLength = static_cast<uint64_t>(image_.length());
+  const bool fits = ev.imageOffset <= imageLength && ev.length <= imageLength - ev.imageOffset;
+  if (!budgetSpent_ && fits && options_.maxOutput != 0 &&
+      ev.length > options_.maxOutput - std::min(options_.maxOutput, tally_.bytesWritten)) {
+    budgetSpent_ = true;
+    tally_.incomplete = true;
+    problem(ProblemEvent::kBudget, base, ev.slot,
+            "bfsscan: the output limit of " + std::to_string(options_.maxOutput) +
+                " bytes would be passed (" + std::to_string(tally_.bytesWritten) +
+                " bytes written): no further files are written; raise it with "
+                "--max-output=SIZE (0 for no limit)");
+  }
+  if (budgetSpent_) {
+    ++tally_.skipped;
+    ev.status = FileEvent::kSkipped;
+    sink_.file(ev);
+    return;
+  }
+
+  FileHasher hasher(options_.hashes);
+  try {
+    std::unique_ptr<OutputFile> out = dir.create(ev.name, display);
+    copy(ev.imageOffset, ev.length, *out, hasher);
+    if (options_.preserve) {
+      const bfsvattr& a = ev.inode->d_fattr;
+      const std::string failed =
+          out->applyAttributes({a.va_mode, a.va_uid, a.va_gid, a.va_atime, a.va_mtime});
+      if (!failed.empty()) {
+        tally_.incomplete = true;
+        problem(ProblemEvent::kPreserve, base, ev.slot,
+                "bfsscan: cannot preserve the attributes of " + quotedForDiag(display) + ": " +
+                    failed);
       }
-    } catch (ReadFailure& failure) {
-      failure.setItem(item);
-      throw;
+    }
+    checkInterrupted();  // a file whose copy a signal cut into is not kept
+    out->commit();
+  } catch (ReadFailure& failure) {
+    failure.setItem("data of inode " + std::to_string(ev.slot));
+    ev.status = FileEvent::kFailed;
+    for (const std::string& alg : options_.hashes) ev.digests.push_back({alg, ""});
+    sink_.file(ev);
+    if (!options_.keepGoing || failure.kind() == ReadFailure::kShrunk) throw;
+    ++tally_.unreadable;
+    tally_.incomplete = true;
+    if (failure.kind() == ReadFailure::kEndOfImage) {
+      problem(ProblemEvent::kTruncated, base, ev.slot,
+              "bfsscan: file system at " + std::to_string(base) + " is truncated: " +
+                  failure.item() + " runs past the end of the image (" +
+                  std::to_string(image_.length()) + " bytes)");
+    } else {
+      problem(ProblemEvent::kUnreadable, base, ev.slot,
+              "error reading " + escapeForDiag(imagePath_) + ": " + failure.description() + " (" +
+                  failure.item() + " of the file system at " + std::to_string(base) + ")");
+    }
+    return;
+  }
+
+  tally_.bytesWritten += ev.length;
+  ++tally_.extracted;
+  ev.status = options_.dryRun ? FileEvent::kListed : FileEvent::kExtracted;
+  ev.digests = hasher.finish();
+  sink_.file(ev);
+
+  const auto [it, fresh] = written_.emplace(ev.name, ev.slot);
+  if (!fresh) {
+    ++tally_.lost;
+    tally_.incomplete = true;
+    problem(ProblemEvent::kLost, base, it->second,
+            "bfsscan: file system at " + std::to_string(base) + ": " + quotedForDiag(display) +
+                " written again by inode " + std::to_string(ev.slot) +
+                ": the file of inode " + std::to_string(it->second) + " is lost");
+    it->second = ev.slot;
+  }
+}
+
+void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher) {
+  // In the kernel where it can: a raw image, a real file, nothing to hash.
+  // Whatever the kernel copy cannot do is left to the plain copy, which
+  // tells a read failure from a write one.
+  if (image_.fd() >= 0 && out.fd() >= 0 && !hasher.active()) {
+    while (n > 0) {
+      checkInterrupted();
+      loff_t from = static_cast<loff_t>(pos);
+      const uint64_t length = static_cast<uint64_t>(image_.length());
+      if (pos >= length) break;  // nothing past the measured length
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>({n, kKernelCopyPiece, length - pos}));
+      const ssize_t got = ::copy_file_range(image_.fd(), &from, out.fd(), nullptr, want, 0);
+      if (got <= 0) break;
+      pos += static_cast<uint64_t>(got);
+      n -= static_cast<uint64_t>(got);
     }
   }
+  image_.forEachChunk(pos, n, kCopyPiece, [&](const char* piece, size_t len) {
+    checkInterrupted();
+    hasher.update(piece, len);
+    out.write(piece, len);
+  });
 }

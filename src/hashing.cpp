@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "escape.h"
+#include "output_failure.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ struct FileHasher::Context {
 
   void init() {
     if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) {
-      throw std::runtime_error("cannot compute " + name + " digests");
+      throw OutputFailure("cannot compute " + name + " digests");
     }
   }
 };
@@ -52,7 +53,7 @@ FileHasher::FileHasher(const std::vector<std::string>& algs) {
     auto c = std::make_unique<Context>();
     c->name = name;
     c->md = digestByName(name);
-    if (c->md == nullptr) throw std::runtime_error("unknown digest " + name);
+    if (c->md == nullptr) throw OutputFailure("unknown digest " + name);
     c->init();
     contexts_.push_back(std::move(c));
   }
@@ -63,7 +64,7 @@ FileHasher::~FileHasher() = default;
 void FileHasher::update(const char* data, size_t n) {
   for (auto& c : contexts_) {
     if (EVP_DigestUpdate(c->ctx.get(), data, n) != 1) {
-      throw std::runtime_error("cannot compute " + c->name + " digests");
+      throw OutputFailure("cannot compute " + c->name + " digests");
     }
   }
 }
@@ -74,7 +75,7 @@ std::vector<Digest> FileHasher::finish() {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     if (EVP_DigestFinal_ex(c->ctx.get(), md, &len) != 1) {
-      throw std::runtime_error("cannot compute " + c->name + " digests");
+      throw OutputFailure("cannot compute " + c->name + " digests");
     }
     out.push_back(Digest{c->name, hexBytes(std::string(reinterpret_cast<const char*>(md), len))});
     c->init();

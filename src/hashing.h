@@ -18,13 +18,15 @@ bool parseHashList(const std::string& list, std::vector<std::string>* algs);
 // empty list every call does nothing and finish() returns nothing.
 class FileHasher {
  public:
-  // algs as parseHashList gives them. Throws std::runtime_error when the
-  // crypto library cannot provide one of them.
+  // algs as parseHashList gives them. Throws OutputFailure when the crypto
+  // library cannot provide one of them (the digests cannot be written).
   explicit FileHasher(const std::vector<std::string>& algs);
   ~FileHasher();
   FileHasher(const FileHasher&) = delete;
   FileHasher& operator=(const FileHasher&) = delete;
 
+  // Whether any algorithm was asked for.
+  bool active() const { return !contexts_.empty(); }
   void update(const char* data, size_t n);
   // The digests of everything given since construction or the last finish(),
   // in the order of the list; the hasher is then ready for the next file.

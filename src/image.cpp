@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+
+#include "aligned_buffer.h"
 
 ReadFailure::ReadFailure(Kind kind, int error)
     : std::runtime_error(kind == kEndOfImage ? "end of image" : "read error"),
@@ -76,6 +79,14 @@ size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
   return done;
 }
 
+uint64_t Image::nextData(uint64_t pos) const {
+  const uint64_t length = static_cast<uint64_t>(length_);
+  if (pos >= length) return length;
+  const off_t data = ::lseek(fd_, static_cast<off_t>(pos), SEEK_DATA);
+  if (data >= 0) return std::min(static_cast<uint64_t>(data), length);
+  return errno == ENXIO ? length : pos;
+}
+
 void Image::readExact(uint64_t pos, char* buf, size_t n) const {
   const size_t got = readUpTo(pos, buf, n);
   if (got < n) throw ReadFailure(ReadFailure::kEndOfImage);
@@ -84,11 +95,11 @@ void Image::readExact(uint64_t pos, char* buf, size_t n) const {
 void Image::forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
                          const std::function<void(const char*, size_t)>& fn) const {
   const size_t size = static_cast<size_t>(len < chunk ? len : chunk);
-  std::unique_ptr<char[]> buf(new char[size]);
+  const AlignedBuffer buf(size);
   while (len > 0) {
     const size_t n = static_cast<size_t>(len < size ? len : size);
-    readExact(pos, buf.get(), n);
-    fn(buf.get(), n);
+    readExact(pos, buf.data(), n);
+    fn(buf.data(), n);
     pos += n;
     len -= n;
   }

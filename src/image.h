@@ -58,6 +58,9 @@ class Image {
   // Whether a file with this device and inode number is the image itself.
   bool isSameFile(dev_t dev, ino_t ino) const { return dev == dev_ && ino == ino_; }
 
+  // The first offset at or after pos that may hold data: the end of a hole
+  // of a sparse file, pos where that cannot be told; at most the length.
+  uint64_t nextData(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const;
   // Reads exactly n bytes at pos or throws.

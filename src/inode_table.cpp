@@ -1,18 +1,20 @@
 #include "inode_table.h"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 
+#include "aligned_buffer.h"
 #include "consistency.h"
-#include "report.h"
+#include "record_events.h"
+#include "signals.h"
 
 namespace {
 constexpr uint64_t kSlotsPerRead = 16384;  // about 1 MiB of slots
 
 std::string slotName(uint64_t slot) { return "inode slot " + std::to_string(slot); }
+
+bool slotUnused(const char* slot) { return slot[0] == 0 && slot[1] == 0; }
 
 // Reads up to k slots at pos into buf and returns how many were read whole.
 // When a large read fails with an error of the system, the slots are read
@@ -22,13 +24,15 @@ uint64_t readSlots(const Image& image, uint64_t pos, char* buf, uint64_t k,
                    std::optional<ReadFailure>& failure) {
   try {
     return image.readUpTo(pos, buf, k * BFS_INODESIZE) / BFS_INODESIZE;
-  } catch (const ReadFailure&) {
+  } catch (const ReadFailure& whole) {
+    if (whole.kind() != ReadFailure::kSystemError) throw;
   }
   for (uint64_t n = 0; n < k; ++n) {
     try {
       const uint64_t at = n * BFS_INODESIZE;
       if (image.readUpTo(pos + at, buf + at, BFS_INODESIZE) < BFS_INODESIZE) return n;
     } catch (const ReadFailure& slotFailure) {
+      if (slotFailure.kind() != ReadFailure::kSystemError) throw;
       failure = slotFailure;
       return n;
     }
@@ -37,46 +41,149 @@ uint64_t readSlots(const Image& image, uint64_t pos, char* buf, uint64_t k,
 }
 }  // namespace
 
-const bfsDirent* InodeTable::find(uint64_t ino) const {
-  auto it = std::lower_bound(used_.begin(), used_.end(), ino,
-                             [](const Entry& e, uint64_t n) { return e.first < n; });
-  return it != used_.end() && it->first == ino ? &it->second : nullptr;
+uint64_t UnusedSlotRuns::skipFrom(uint64_t pos) const {
+  const auto& runs = runs_[pos % BFS_INODESIZE];
+  auto it = runs.upper_bound(pos);
+  if (it == runs.begin()) return pos;
+  --it;
+  return it->second > pos ? it->second : pos;
 }
 
-void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
-  if (slot == BFS_ROOTINO) {
-    require(bd.isDirectory(), "bd.isDirectory()");
-  } else {
-    require(bd.isRegular(), "bd.isRegular()");
-    require(bd.d_fattr.va_nlink == 1, "bd.d_fattr.va_nlink == 1");
+void UnusedSlotRuns::add(uint64_t first, uint64_t end) {
+  if (end <= first) return;
+  auto& runs = runs_[first % BFS_INODESIZE];
+  auto it = runs.upper_bound(first);
+  if (it != runs.begin()) {
+    auto prev = std::prev(it);
+    if (prev->second >= first) {  // joins the run before it
+      first = prev->first;
+      end = std::max(end, prev->second);
+      runs.erase(prev);
+      --count_;
+    }
   }
-  used_.emplace_back(slot, bd);
+  while (it != runs.end() && it->first <= end) {  // swallows the runs it reaches
+    end = std::max(end, it->second);
+    it = runs.erase(it);
+    --count_;
+  }
+  if (count_ >= kMaxRuns) return;  // full: forget this run
+  runs.emplace(first, end);
+  ++count_;
 }
 
-InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBlock& bsb) {
-  report() << "Scanning inodes..." << std::endl;
-  InodeTable table(bsb.numInodes());
+InodeTable::InodeTable(const Image& image, int64_t base, uint64_t slotCount)
+    : image_(&image), base_(base), slotCount_(slotCount) {}
+
+void InodeTable::walk(uint64_t to, UnusedSlotRuns* unused,
+                      const std::function<void(uint32_t, const char*)>& fn) const {
   // The slots lie back to back from 512 up to bdsup_start, which is below
   // 2^32, so a slot number fits in 32 bits and its offset does not wrap.
-  const uint64_t count = table.size_;
-  std::unique_ptr<char[]> buf;
-  for (uint64_t i = BFS_ROOTINO; i < count;) {
-    const uint64_t k = std::min(count - i, kSlotsPerRead);
-    if (!buf) buf.reset(new char[k * BFS_INODESIZE]);
-    const uint64_t pos = imageOffset(base, bfsDirent::bfsINO2OFF(static_cast<uint32_t>(i)));
+  const uint64_t first = imageOffset(base_, bfsDirent::bfsINO2OFF(BFS_ROOTINO));
+  const uint64_t length = static_cast<uint64_t>(image_->length());
+  // Slots from 2 up to this one lie wholly inside the image.
+  const uint64_t inside =
+      length < first + BFS_INODESIZE ? BFS_ROOTINO
+                                     : BFS_ROOTINO + (length - first) / BFS_INODESIZE;
+  std::unique_ptr<AlignedBuffer> buf;
+  uint64_t runStart = 0;  // image offset of the first slot of the open unused run
+  bool runOpen = false;
+  auto closeRun = [&](uint64_t pos) {
+    if (runOpen && unused) unused->add(runStart, pos);
+    runOpen = false;
+  };
+  auto slotPos = [first](uint64_t i) { return first + (i - BFS_ROOTINO) * BFS_INODESIZE; };
+
+  for (uint64_t i = BFS_ROOTINO; i < to;) {
+    checkInterrupted();
+    const uint64_t pos = slotPos(i);
+    // Runs known to be unused, and holes of a sparse image, are passed over.
+    uint64_t skipTo = unused ? unused->skipFrom(pos) : pos;
+    if (skipTo == pos) {
+      const uint64_t data = image_->nextData(pos);
+      // A slot is unused when its first two bytes lie in the hole.
+      if (data >= pos + 2) skipTo = data - 1;
+    }
+    if (skipTo > pos) {
+      uint64_t n = (skipTo - pos + BFS_INODESIZE - 1) / BFS_INODESIZE;
+      n = std::min(n, std::min(to, std::max(inside, i)) - i);
+      if (n > 0) {
+        if (!runOpen) runStart = pos;
+        runOpen = true;
+        i += n;
+        continue;
+      }
+    }
+
+    const uint64_t k = std::min(to - i, kSlotsPerRead);
+    if (!buf) buf = std::make_unique<AlignedBuffer>(kSlotsPerRead * BFS_INODESIZE);
     std::optional<ReadFailure> failure;
-    const uint64_t whole = readSlots(image, pos, buf.get(), k, failure);
+    const uint64_t whole = readSlots(*image_, pos, buf->data(), k, failure);
     for (uint64_t j = 0; j < whole; ++j) {
-      bfsDirent bd(buf.get() + j * BFS_INODESIZE,
-                   static_cast<bfs_pos_t>(pos + (j + 1) * BFS_INODESIZE));
-      if (!bd.undefined()) table.add(static_cast<uint32_t>(i + j), bd);
+      const char* slot = buf->data() + j * BFS_INODESIZE;
+      if (slotUnused(slot)) {
+        if (!runOpen) runStart = pos + j * BFS_INODESIZE;
+        runOpen = true;
+        continue;
+      }
+      closeRun(pos + j * BFS_INODESIZE);
+      fn(static_cast<uint32_t>(i + j), slot);
     }
     if (whole < k) {
+      closeRun(pos + whole * BFS_INODESIZE);
       ReadFailure end = failure ? *failure : ReadFailure(ReadFailure::kEndOfImage);
       end.setItem(slotName(i + whole));
       throw end;
     }
     i += k;
   }
+  closeRun(slotPos(std::max<uint64_t>(to, BFS_ROOTINO)));
+}
+
+void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
+  if (slot == BFS_ROOTINO) {
+    require(bd.isDirectory(), "bd.isDirectory()");
+    root_ = bd;
+    hasRoot_ = true;
+  } else {
+    require(bd.isRegular(), "bd.isRegular()");
+    require(bd.d_fattr.va_nlink == 1, "bd.d_fattr.va_nlink == 1");
+  }
+  if (slot <= UINT16_MAX) used16_[slot] = true;
+  if (kept_.size() < kMaxKept) {
+    kept_.push_back({slot, bd});
+  } else {
+    dropped_ = true;
+  }
+}
+
+InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
+                            UnusedSlotRuns& unused) {
+  InodeTable table(image, base, bsb.numInodes());
+  table.unused_ = &unused;
+  table.walk(table.slotCount_, &unused, [&](uint32_t slot, const char* raw) {
+    recordPlace().slot = slot;
+    const uint64_t pos = imageOffset(base, bfsDirent::bfsINO2OFF(slot));
+    const bfsDirent bd(raw, static_cast<bfs_pos_t>(pos + BFS_INODESIZE));
+    table.add(slot, bd);
+  });
+  if (table.dropped_) {
+    table.kept_.clear();
+    table.kept_.shrink_to_fit();
+  }
   return table;
+}
+
+void InodeTable::forEachInUse(const std::function<void(const Entry&)>& fn) const {
+  if (!dropped_) {
+    for (const Entry& e : kept_) fn(e);
+    return;
+  }
+  // Decoded and checked once already: this pass only hands them out.
+  NullSink silent;
+  RecordSinkScope scope(silent);
+  walk(slotCount_, unused_, [&](uint32_t slot, const char* raw) {
+    const Entry e{slot, bfsDirent(raw, 0)};
+    fn(e);
+  });
 }

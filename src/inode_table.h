@@ -1,39 +1,84 @@
 // The inode table of one file system: every slot from 2 up to the end of
-// the table is read, reported and checked against the shape of a flat file
-// system (a root directory in slot 2, regular files with one link in the
-// others). Only the inodes in use are kept, so memory follows what the
-// image holds, not what the superblock claims.
+// the table is read, each inode in use is reported and checked against the
+// shape of a flat file system (a root directory in slot 2, regular files
+// with one link in the others). Unused slots print nothing.
+//
+// Memory stays bounded whatever the table claims or holds: up to a limit
+// the inodes in use are kept; past it, forEachInUse decodes the table a
+// second time, silently. Runs of unused slots that one file system's table
+// showed are remembered (UnusedSlotRuns), so that the tables of later file
+// systems that cover the same bytes do not read them again.
 #ifndef BFSSCAN_INODE_TABLE_H
 #define BFSSCAN_INODE_TABLE_H
 
+#include <bitset>
 #include <cstdint>
-#include <deque>
-#include <utility>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
 
 #include "image.h"
 #include "sys/fs/bfs.h"
 
-class InodeTable {
+// Ranges of the image where every slot of one alignment (image offset
+// modulo 62) is known to be unused: its first two bytes are zero.
+class UnusedSlotRuns {
  public:
-  using Entry = std::pair<uint32_t, bfsDirent>;  // slot number, inode
-
-  // Number of slots, counting the never-read slots 0 and 1.
-  uint64_t size() const { return size_; }
-  // The inode in use in slot ino, or nullptr for an unused slot.
-  const bfsDirent* find(uint64_t ino) const;
-  // Inodes in use, in slot order.
-  const std::deque<Entry>& inUse() const { return used_; }
-
-  // Prints "Scanning inodes..." and loads the table of the file system at
-  // base. Throws ReadFailure or InconsistentFileSystem.
-  static InodeTable load(const Image& image, int64_t base, const bfsSuperBlock& bsb);
+  // The end of the known run that holds slot position pos, or pos.
+  uint64_t skipFrom(uint64_t pos) const;
+  // Slots at first, first + 62, ... up to (not including) end are unused.
+  void add(uint64_t first, uint64_t end);
 
  private:
-  explicit InodeTable(uint64_t size) : size_(size) {}
-  void add(uint32_t slot, const bfsDirent& bd);
+  static constexpr size_t kMaxRuns = 16384;  // about 1 MiB
+  std::map<uint64_t, uint64_t> runs_[BFS_INODESIZE];  // start -> end, per alignment
+  size_t count_ = 0;
+};
 
-  uint64_t size_;
-  std::deque<Entry> used_;  // grows without copying what it holds
+class InodeTable {
+ public:
+  // An inode in use and its slot.
+  struct Entry {
+    uint32_t slot;
+    bfsDirent inode;
+  };
+
+  // Prints "Scanning inodes..." (with the superblock lines before it) and
+  // loads the table of the file system at base, reporting and checking
+  // every inode in use. Throws ReadFailure or InconsistentFileSystem.
+  static InodeTable load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
+                         UnusedSlotRuns& unused);
+
+  // The slot count the superblock claims, counting the never-read slots 0
+  // and 1 (not what the image holds).
+  uint64_t slotCount() const { return slotCount_; }
+  // The root directory (slot 2), or nullptr when that slot is unused.
+  const bfsDirent* root() const { return hasRoot_ ? &root_ : nullptr; }
+  // Whether slot (a 16-bit inode number of a directory entry) is in use.
+  bool inUse(uint16_t slot) const { return used16_[slot]; }
+  // Calls fn for every inode in use, in slot order. Throws ReadFailure when
+  // the table must be read again and cannot be.
+  void forEachInUse(const std::function<void(const Entry&)>& fn) const;
+
+ private:
+  InodeTable(const Image& image, int64_t base, uint64_t slotCount);
+  void add(uint32_t slot, const bfsDirent& bd);
+  // Reads slots [from, to) and hands each slot in use to fn, skipping runs
+  // known to be unused. Returns normally when every slot was read.
+  void walk(uint64_t to, UnusedSlotRuns* unused, const std::function<void(uint32_t, const char*)>& fn) const;
+
+  static constexpr size_t kMaxKept = 32768;  // inodes kept in memory: 2 MiB
+
+  const Image* image_;
+  int64_t base_;
+  uint64_t slotCount_;
+  bool hasRoot_ = false;
+  bfsDirent root_;
+  std::bitset<65536> used16_;
+  UnusedSlotRuns* unused_ = nullptr;
+  std::vector<Entry> kept_;
+  bool dropped_ = false;  // more inodes in use than kept: decode again
 };
 
 #endif  // BFSSCAN_INODE_TABLE_H

@@ -32,8 +32,8 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
     for (size_t k = 0; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
       const bfsLDirs bld(piece + k);
       if (bld.undefined() || bld.l_ino == BFS_ROOTINO) continue;
-      require(bld.l_ino < inodes.size(), "bld.l_ino < bsb.numInodes()");
-      require(inodes.find(bld.l_ino) != nullptr, "!bfsInodes[bld.l_ino].undefined()");
+      require(bld.l_ino < inodes.slotCount(), "bld.l_ino < bsb.numInodes()");
+      require(inodes.inUse(bld.l_ino), "!bfsInodes[bld.l_ino].undefined()");
       names.set(bld.l_ino, bld.toString());
     }
   });

@@ -1,95 +1,253 @@
 #include "scan.h"
 
-#include <cstring>
-#include <ostream>
+#include <algorithm>
+#include <csignal>
+#include <new>
+#include <optional>
 
 #include "block_reader.h"
 #include "consistency.h"
+#include "escape.h"
 #include "extract.h"
 #include "image.h"
 #include "inode_table.h"
 #include "progress.h"
-#include "report.h"
+#include "record_events.h"
 #include "root_directory.h"
+#include "scan_tally.h"
+#include "signals.h"
 #include "sys/fs/bfs.h"
+#include "text_report.h"
 
 namespace {
 
-// Reports, checks and extracts the file system whose superblock is block,
-// read at base. Sets skipped when a file had to be left out.
-void processFileSystem(const Image& image, const std::string& f, const char* block,
-                       int64_t base, bool& skipped) {
-  report() << "Reading superblock..." << std::endl;
+constexpr uint64_t kMinimumBudget = 1ull << 30;
+
+const char* signalName(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "a signal";
+  }
+}
+
+// One run: the image, the options, the sink and what has been done so far.
+class Scanner {
+ public:
+  Scanner(const ScanOptions& options, ScanSink& sink) : options_(options), sink_(sink) {}
+  int run();
+
+ private:
+  // Reports, checks and extracts the file system whose superblock is block.
+  void processFileSystem(const Image& image, Extractor& extractor, const char* block,
+                         int64_t base);
+  void problem(ProblemEvent::What what, int64_t fs, uint64_t offset, const std::string& text);
+  // The line for a read that failed in the file system at base (or in the
+  // block scan when base < 0).
+  void readProblem(const ReadFailure& failure, int64_t base, int64_t length, bool scanEnds);
+  uint64_t budget(int64_t length) const;
+
+  const ScanOptions& options_;
+  ScanSink& sink_;
+  ScanTally tally_;
+  UnusedSlotRuns unused_;
+  bool reachedEnd_ = false;
+};
+
+void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
+                      const std::string& text) {
+  ProblemEvent e;
+  e.what = what;
+  e.fs = fs;
+  e.offset = offset;
+  e.text = text;
+  sink_.problem(e);
+}
+
+uint64_t Scanner::budget(int64_t length) const {
+  if (options_.maxOutputGiven) return options_.maxOutput;
+  const uint64_t sixteenTimes = static_cast<uint64_t>(length) <= (UINT64_MAX >> 4)
+                                    ? static_cast<uint64_t>(length) << 4
+                                    : UINT64_MAX;
+  return std::max(sixteenTimes, kMinimumBudget);
+}
+
+void Scanner::readProblem(const ReadFailure& failure, int64_t base, int64_t length,
+                          bool scanEnds) {
+  tally_.incomplete = true;
+  const std::string image = escapeForDiag(options_.image);
+  if (failure.kind() == ReadFailure::kEndOfImage) {
+    std::string text = "bfsscan: file system at " + std::to_string(base) + " is truncated: " +
+                       failure.item() + " runs past the end of the image (" +
+                       std::to_string(length) + " bytes)";
+    if (scanEnds) text += "; the rest of the image was not scanned (--keep-going scans it)";
+    problem(ProblemEvent::kTruncated, base, static_cast<uint64_t>(length), text);
+    return;
+  }
+  std::string text = "error reading " + image + ": " + failure.description();
+  if (!scanEnds && base >= 0) {
+    text += " (" + failure.item() + " of the file system at " + std::to_string(base) + ")";
+  }
+  problem(failure.kind() == ReadFailure::kShrunk ? ProblemEvent::kShrunk
+                                                 : ProblemEvent::kReadError,
+          base, 0, text);
+}
+
+void Scanner::processFileSystem(const Image& image, Extractor& extractor, const char* block,
+                                int64_t base) {
   const bfsSuperBlock bsb(block, base);
-  report() << "size of superblock: " << Hex{sizeof(bdsuper)} << std::endl;
-  report() << "Magic: " << Hex{bsb.bdsup_bfsmagic} << std::endl;
+  recordPlace().fs = base;
+  FileSystemEvent fe;
+  fe.base = base;
+  fe.superblock = &bsb;
+  fe.slotCount = bsb.numInodes();
+  sink_.fileSystem(fe);
 
-  const InodeTable bfsInodes = InodeTable::load(image, base, bsb);
-
-  NameTable fnames;
-  const bfsDirent* root = bfsInodes.find(BFS_ROOTINO);
-  if (root == nullptr) {
-    diag() << "bfsscan: file system at " << base << " has no root directory" << std::endl;
-  } else {
+  const InodeTable inodes = InodeTable::load(image, base, bsb, unused_);
+  NameTable names;
+  if (const bfsDirent* root = inodes.root()) {
     try {
-      fnames = readRootDirectory(image, base, *root, bfsInodes);
+      names = readRootDirectory(image, base, *root, inodes);
     } catch (ReadFailure& failure) {
       failure.setItem("root directory");
       throw;
     }
+  } else {
+    problem(ProblemEvent::kNoRoot, base, 0,
+            "bfsscan: file system at " + std::to_string(base) + " has no root directory");
   }
-
-  extractFiles(image, f, base, bfsInodes, fnames, skipped);
+  extractor.extract(base, inodes, names);
 }
 
-}  // namespace
-
-ExitStatus do_scan(const std::string& f) {
-  report() << "scanning " << f << std::endl;
-  ExitStatus status = kExitSuccess;
-  bool skipped = false;
-  int64_t s = 0;            // the block being examined
-  bool processing = false;  // whether the file system at s is being processed
+int Scanner::run() {
+  const std::string& f = options_.image;
+  sink_.start(f);
+  int status = kExitSuccess;
+  int64_t s = 0;  // the block being examined
   int64_t length = 0;
   try {
-    const std::unique_ptr<Image> opened = openImage(f, ImageFormat::kAuto);
+    const std::unique_ptr<Image> opened = openImage(f, options_.format);
     const Image& image = *opened;
     length = image.length();
-    report() << length << " bytes / " << length / BFS_BSIZE << " sectors to read"
-             << std::endl;
+    sink_.image({f, length, image.formatName()});
+
+    ExtractOptions extract;
+    extract.directory = options_.directory;
+    extract.dryRun = options_.dryRun;
+    extract.preserve = options_.preserve;
+    extract.keepGoing = options_.keepGoing;
+    extract.maxOutput = budget(length);
+    extract.hashes = options_.hashes;
+    Extractor extractor(image, f, extract, sink_, tally_);
+
     BlockReader blocks(image);
     Progress progress(length);
-    unsigned found = 0;
+    int64_t badFirst = -1;  // the run of unreadable blocks being skipped
+    auto endBadRun = [&](int64_t next, const ReadFailure* failure) {
+      if (badFirst < 0) return;
+      problem(ProblemEvent::kUnreadable, -1, static_cast<uint64_t>(badFirst),
+              "error reading " + escapeForDiag(f) + ": " +
+                  (failure ? failure->description() : std::string("cannot be read")) +
+                  " in the blocks at " + std::to_string(badFirst) + " to " +
+                  std::to_string(next - static_cast<int64_t>(BFS_BSIZE)) + ", skipped");
+      badFirst = -1;
+    };
+    std::optional<ReadFailure> lastBad;
     for (;; s += BFS_BSIZE) {
-      progress.update(s, found);
-      const char* block = blocks.block(s);
-      if (detect_bfs(block, s)) {
-        ++found;
-        processing = true;
-        processFileSystem(image, f, block, s, skipped);
-        processing = false;
+      checkInterrupted();
+      progress.update(s, static_cast<unsigned>(tally_.fileSystems));
+      const char* block;
+      try {
+        block = blocks.block(s);
+      } catch (const ReadFailure& failure) {
+        if (!options_.keepGoing || failure.kind() != ReadFailure::kSystemError) {
+          endBadRun(s, lastBad ? &*lastBad : nullptr);
+          throw;
+        }
+        if (badFirst < 0) badFirst = s;
+        lastBad = failure;
+        ++tally_.unreadable;
+        tally_.incomplete = true;
+        continue;
+      }
+      endBadRun(s, lastBad ? &*lastBad : nullptr);
+      if (!detect_bfs(block, s)) continue;
+      ++tally_.fileSystems;
+      if (!options_.keepGoing) {
+        processFileSystem(image, extractor, block, s);
+        continue;
+      }
+      try {
+        processFileSystem(image, extractor, block, s);
+      } catch (const InconsistentFileSystem& violation) {
+        tally_.inconsistent = true;
+        problem(ProblemEvent::kInconsistent, s, static_cast<uint64_t>(s),
+                "bfsscan: inconsistent file system at " + std::to_string(s) + ": " +
+                    violation.condition());
+      } catch (const ReadFailure& failure) {
+        if (failure.kind() == ReadFailure::kShrunk) throw;
+        readProblem(failure, s, length, false);
       }
     }
   } catch (const ReadFailure& failure) {
     if (failure.kind() == ReadFailure::kEndOfImage) {
-      report() << "end of " << f << std::endl;
-      if (processing) {
-        diag() << "bfsscan: file system at " << s << " is truncated: "
-               << failure.item() << " runs past the end of the image (" << length
-               << " bytes)" << std::endl;
-        status = kExitIncomplete;
+      reachedEnd_ = true;
+      if (failure.item().empty()) {
+        // the normal end: the block after the last one
+      } else {
+        readProblem(failure, s, length, true);
       }
     } else {
-      diag() << "error reading " << f << ": " << std::strerror(failure.error()) << std::endl;
-      status = kExitIncomplete;
+      readProblem(failure, failure.item().empty() ? -1 : s, length, true);
     }
   } catch (const OutputFailure& failure) {
-    diag() << "bfsscan: " << failure.what() << std::endl;
-    status = kExitIncomplete;
-  } catch (InconsistentFileSystem& violation) {
-    violation.setBase(s);
-    throw;
+    tally_.incomplete = true;
+    problem(ProblemEvent::kOutput, -1, 0, std::string("bfsscan: ") + failure.what());
+  } catch (const InconsistentFileSystem& violation) {
+    tally_.inconsistent = true;
+    problem(ProblemEvent::kInconsistent, s, static_cast<uint64_t>(s),
+            "bfsscan: inconsistent file system at " + std::to_string(s) + ": " +
+                violation.condition());
+  } catch (const Interrupted& interruption) {
+    status = 128 + interruption.signal();
+    problem(ProblemEvent::kInterrupted, -1, static_cast<uint64_t>(s),
+            std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) +
+                " at byte " + std::to_string(s) + " of the image");
+  } catch (const std::bad_alloc&) {
+    tally_.incomplete = true;
+    problem(ProblemEvent::kOutput, -1, 0, "bfsscan: out of memory");
   }
-  if (skipped) status = kExitIncomplete;
+
+  if (status == kExitSuccess) {
+    if (tally_.inconsistent) {
+      status = kExitInconsistent;
+    } else if (tally_.incomplete || sink_.lostOutput()) {
+      status = kExitIncomplete;
+    }
+  }
+  EndEvent end;
+  end.reachedEnd = reachedEnd_;
+  end.status = status;
+  end.fileSystems = tally_.fileSystems;
+  end.filesExtracted = tally_.extracted;
+  end.filesSkipped = tally_.skipped;
+  end.filesLost = tally_.lost;
+  end.bytesWritten = tally_.bytesWritten;
+  sink_.end(end);
+  if (status == kExitSuccess && sink_.lostOutput()) status = kExitIncomplete;
   return status;
+}
+
+}  // namespace
+
+int do_scan(const ScanOptions& options, ScanSink& sink) {
+  RecordSinkScope records(sink);
+  return Scanner(options, sink).run();
+}
+
+int do_scan(const std::string& f) {
+  ScanOptions options;
+  options.image = f;
+  TextReport report(f);
+  return do_scan(options, report);
 }

@@ -12,8 +12,8 @@ TEST(CliTest, HelpAndVersion) {
   TempDir dir;
   struct Case {
     std::string bin, arg, start;
-  } cases[] = {{BFSSCAN_BIN, "--help", "usage: bfsscan IMAGE\n"},
-               {BFSSCAN_BIN, "-h", "usage: bfsscan IMAGE\n"},
+  } cases[] = {{BFSSCAN_BIN, "--help", "usage: bfsscan [OPTION]... IMAGE\n"},
+               {BFSSCAN_BIN, "-h", "usage: bfsscan [OPTION]... IMAGE\n"},
                {BFSSCAN_BIN, "--version", "bfsscan 1."},
                {MKBFS_BIN, "--help", "usage: mkbfs [--at OFFSET] OUT.img FILE...\n"},
                {MKBFS_BIN, "--version", "mkbfs 1."}};

@@ -111,7 +111,7 @@ TEST_F(DirectoryTest, DirectoryRunsPastTheEnd) {
   EXPECT_THAT(r.out, EndsWith("type dir mode 040755 owner 0/0 links 2\nend of fs.img\n"));
   EXPECT_EQ(r.err,
             "bfsscan: file system at 0 is truncated: root directory runs past the end of the "
-            "image (65536 bytes)\n");
+            "image (65536 bytes); the rest of the image was not scanned (--keep-going scans it)\n");
   EXPECT_EQ(r.status, 2);
 }
 

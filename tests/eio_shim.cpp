@@ -1,11 +1,13 @@
 // Preloaded into bfsscan by the tests to play a disk with one bad byte: a
 // read of the image that covers the offset in BFSSCAN_TEST_EIO_AT fails with
-// EIO, and so does a kernel copy from it.
+// EIO, and so does a kernel copy from it. It can also interrupt the run or
+// shrink the image at a given offset.
 #include <dlfcn.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -14,6 +16,30 @@ bool coversBadByte(off_t off, size_t n) {
   static const char* at = std::getenv("BFSSCAN_TEST_EIO_AT");
   static const long long bad = at ? std::atoll(at) : -1;
   return bad >= 0 && off <= bad && bad < off + static_cast<off_t>(n);
+}
+
+// BFSSCAN_TEST_SIGNAL_AT: the read that covers this offset first raises
+// SIGINT (an interruption at a known point). BFSSCAN_TEST_SHRINK_AT with
+// BFSSCAN_TEST_SHRINK_PATH: the read that covers this offset first cuts the
+// file at that path to that length (an image that shrinks while read).
+void actAt(off_t off, size_t n) {
+  static const char* sig = std::getenv("BFSSCAN_TEST_SIGNAL_AT");
+  static const char* shrink = std::getenv("BFSSCAN_TEST_SHRINK_AT");
+  static bool signalled = false, shrunk = false;
+  auto covers = [&](const char* at) {
+    const long long x = std::atoll(at);
+    return off <= x && x < off + static_cast<off_t>(n);
+  };
+  if (sig && !signalled && covers(sig)) {
+    signalled = true;
+    ::raise(SIGINT);
+  }
+  if (shrink && !shrunk && covers(shrink)) {
+    shrunk = true;
+    if (const char* path = std::getenv("BFSSCAN_TEST_SHRINK_PATH")) {
+      if (::truncate(path, std::atoll(shrink)) != 0) std::abort();
+    }
+  }
 }
 
 template <typename F>
@@ -27,6 +53,7 @@ extern "C" {
 
 ssize_t pread(int fd, void* buf, size_t n, off_t off) {
   static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  actAt(off, n);
   if (coversBadByte(off, n)) {
     errno = EIO;
     return -1;
@@ -40,6 +67,7 @@ ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n
                         unsigned flags) {
   static auto real = next<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>(
       "copy_file_range");
+  if (inOff) actAt(*inOff, n);
   if (inOff && coversBadByte(*inOff, n)) {
     errno = EIO;
     return -1;

@@ -83,6 +83,11 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
     if (out < 0 || err < 0 || in < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
     ::dup2(in, 0);
     ::dup2(out, 1);
+    int fds[2];
+    if (options.brokenPipeStdout && ::pipe(fds) == 0) {
+      ::close(fds[0]);
+      ::dup2(fds[1], 1);
+    }
     ::dup2(err, 2);
 #ifndef BFSSCAN_SANITIZED
     if (options.memoryBytes) {
@@ -93,8 +98,10 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
     if (options.fileSizeBytes) {
       const rlimit fsize = {options.fileSizeBytes, options.fileSizeBytes};
       ::setrlimit(RLIMIT_FSIZE, &fsize);
-      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
     }
+    // The program must cope with the dispositions a shell gives it.
+    ::signal(SIGXFSZ, SIG_DFL);
+    ::signal(SIGPIPE, SIG_DFL);
     const rlimit cpu = {options.cpuSeconds, options.cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
     for (const std::string& e : options.env) ::putenv(const_cast<char*>(e.c_str()));

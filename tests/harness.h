@@ -22,6 +22,7 @@ struct RunOptions {
   unsigned cpuSeconds = 60;
   uint64_t fileSizeBytes = 0;  // largest file the child may write; 0 for no limit
   std::vector<std::string> env;  // NAME=VALUE added to the child's environment
+  bool brokenPipeStdout = false;  // standard output a pipe whose reader is gone
 };
 
 inline RunOptions limits(uint64_t memoryBytes, unsigned cpuSeconds, uint64_t fileSizeBytes = 0) {

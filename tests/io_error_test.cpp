@@ -24,23 +24,23 @@ class IoErrorTest : public ::testing::Test {
 };
 
 TEST_F(IoErrorTest, BlockScanStopsAtTheBadBlockOnly) {
-  // A bad byte 600 KiB into the third MiB; file systems before it, in the
-  // same MiB, and after it.
-  const uint64_t mib = 1 << 20;
+  // A file system, then a bad byte, then another file system, all in the
+  // 16 KiB at 0x27c000: any larger aligned read of the bad byte takes in
+  // the first file system too. One more file system at 0, far before.
   {
     mkbfs::ImageWriter w(img);
     mkbfs::writeFileSystem(w, 0, {{"a", "first"}});
-    mkbfs::writeFileSystem(w, 2 * mib + 300 * 1024, {{"b", "same piece"}});
-    mkbfs::writeFileSystem(w, 2 * mib + 700 * 1024, {{"c", "after"}});
-    w.setLength(3 * mib);
+    mkbfs::writeFileSystem(w, 0x27d000, {{"b", "before"}});
+    mkbfs::writeFileSystem(w, 0x27f800, {{"c", "after"}});
+    w.setLength(0x300000);
   }
-  const RunResult r = scanWithBadByte(2 * mib + 600 * 1024 + 7);
+  const RunResult r = scanWithBadByte(0x27f007);
   EXPECT_EQ(r.err, "error reading bad.img: Input/output error\n");
   EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.out, EndsWith("copying \"bad-2404352/b\" 0x600-0x609 9\n"));
+  EXPECT_THAT(r.out, EndsWith("copying \"bad-2609152/b\" 0x600-0x605 5\n"));
   EXPECT_EQ(readFile(dir / "bad-0/a"), "first");
-  EXPECT_EQ(readFile(dir / "bad-2404352/b"), "same piece");
-  EXPECT_FALSE(exists(dir / "bad-2813952"));
+  EXPECT_EQ(readFile(dir / "bad-2609152/b"), "before");
+  EXPECT_FALSE(exists(dir / "bad-2619392"));
 }
 
 TEST_F(IoErrorTest, InodeTableStopsAtTheBadSlot) {

@@ -1,0 +1,158 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cctype>
+#include <sstream>
+
+const char kUsageText[] =
+    "usage: bfsscan [OPTION]... IMAGE\n"
+    "Finds every BFS file system in IMAGE (a disk image, device or container),\n"
+    "reports it on standard output and copies its files into STEM-OFFSET.\n"
+    "\n"
+    "  -C, --directory=DIR  make the extraction directories in DIR (created if\n"
+    "                       missing) instead of the current directory\n"
+    "  -n, --dry-run        read and report everything, create and write nothing\n"
+    "  -k, --keep-going     go on past damage: a broken file system, an unreadable\n"
+    "                       file or block is skipped with a message\n"
+    "  -p, --preserve       give files the inode's mode and times (and owner, as root)\n"
+    "      --max-output=SIZE  write at most SIZE bytes (K, M, G, T; 0: no limit;\n"
+    "                       default 16 times the image, at least 1G)\n"
+    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --bodyfile=FILE  a body file of every inode for timelines (mactime -b)\n"
+    "      --json=FILE      the whole scan as JSON Lines\n"
+    "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
+    "      --map=FILE       an SVG map of what was found where\n"
+    "  -h, --help           this help;  -V, --version  the version\n"
+    "FILE may be - for standard output (the report is then not printed).\n"
+    "A file named like an option can be given as ./NAME or after --.\n"
+    "\n"
+    "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
+    "extracted (see standard error), 3 a file system is inconsistent,\n"
+    "130/143 interrupted. See bfsscan(1).\n";
+
+namespace {
+
+enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap };
+
+const option kLongOptions[] = {
+    {"directory", required_argument, nullptr, 'C'},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"keep-going", no_argument, nullptr, 'k'},
+    {"preserve", no_argument, nullptr, 'p'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"format", required_argument, nullptr, kFormat},
+    {"max-output", required_argument, nullptr, kMaxOutput},
+    {"bodyfile", required_argument, nullptr, kBodyFile},
+    {"json", required_argument, nullptr, kJson},
+    {"hash", required_argument, nullptr, kHash},
+    {"map", required_argument, nullptr, kMap},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool parseHashes(const std::string& list, std::vector<std::string>* hashes) {
+  std::istringstream in(list);
+  std::string alg;
+  hashes->clear();
+  while (std::getline(in, alg, ',')) {
+    if (alg != "md5" && alg != "sha1" && alg != "sha256") return false;
+    for (const std::string& h : *hashes) {
+      if (h == alg) return false;
+    }
+    hashes->push_back(alg);
+  }
+  return !hashes->empty() && list.back() != ',';
+}
+
+Command usageError(std::string* error, const std::string& text) {
+  *error = "bfsscan: " + text + " (see bfsscan --help)\n";
+  return Command::kUsageError;
+}
+
+}  // namespace
+
+bool parseSize(const std::string& text, uint64_t* bytes) {
+  size_t i = 0;
+  uint64_t n = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+    if (n > (UINT64_MAX - digit) / 10) return false;
+    n = n * 10 + digit;
+    ++i;
+  }
+  if (i == 0) return false;
+  unsigned shift = 0;
+  if (i < text.size()) {
+    switch (std::toupper(static_cast<unsigned char>(text[i]))) {
+      case 'K': shift = 10; break;
+      case 'M': shift = 20; break;
+      case 'G': shift = 30; break;
+      case 'T': shift = 40; break;
+      default: return false;
+    }
+    if (++i != text.size()) return false;
+  }
+  if (shift != 0 && n > (UINT64_MAX >> shift)) return false;
+  *bytes = n << shift;
+  return true;
+}
+
+Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::string* error) {
+  opterr = 0;
+  optind = 0;  // a fresh scan of argv, also when called more than once
+  int c;
+  Command asked = Command::kScan;
+  while ((c = getopt_long(argc, argv, ":C:nkphV", kLongOptions, nullptr)) != -1) {
+    const std::string arg = optarg ? optarg : "";
+    switch (c) {
+      case 'C':
+        if (arg.empty()) return usageError(error, "-C needs a directory");
+        options->directory = arg;
+        break;
+      case 'n': options->dryRun = true; break;
+      case 'k': options->keepGoing = true; break;
+      case 'p': options->preserve = true; break;
+      case 'h': asked = Command::kHelp; break;
+      case 'V': asked = Command::kVersion; break;
+      case kFormat:
+        if (!parseImageFormat(arg, &options->format)) {
+          return usageError(error, "unknown image format '" + arg + "'");
+        }
+        break;
+      case kMaxOutput:
+        if (!parseSize(arg, &options->maxOutput)) {
+          return usageError(error, "--max-output takes a size such as 500M, not '" + arg + "'");
+        }
+        options->maxOutputGiven = true;
+        break;
+      case kBodyFile: options->bodyFile = arg; break;
+      case kJson: options->jsonFile = arg; break;
+      case kMap: options->mapFile = arg; break;
+      case kHash:
+        if (!parseHashes(arg, &options->hashes)) {
+          return usageError(error, "--hash takes md5, sha1 or sha256, comma-separated, not '" +
+                                       arg + "'");
+        }
+        break;
+      case ':':
+        return usageError(error, std::string("option '") + argv[optind - 1] + "' needs a value");
+      default:
+        if (optopt != 0) return usageError(error, std::string("unknown option '-") +
+                                                      static_cast<char>(optopt) + "'");
+        return usageError(error, std::string("unknown option '") + argv[optind - 1] + "'");
+    }
+  }
+  if (asked != Command::kScan && optind == argc) return asked;
+  if (argc - optind != 1 || asked != Command::kScan) {
+    *error = "exactly one argument needed";
+    return Command::kUsageError;
+  }
+  const int toStdout = (options->bodyFile == "-") + (options->jsonFile == "-") +
+                       (options->mapFile == "-");
+  if (toStdout > 1) {
+    return usageError(error, "only one of --bodyfile, --json and --map can take standard output");
+  }
+  options->image = argv[optind];
+  return Command::kScan;
+}

@@ -1,0 +1,251 @@
+#include "output_tree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "escape.h"
+#include "signals.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, int err) {
+  throw OutputFailure("cannot " + what + " " + quotedForDiag(path) + ": " + std::strerror(err));
+}
+
+// A file descriptor closed when its scope ends.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool identifyIn(int dirfd, const std::string& name, dev_t* dev, ino_t* ino) {
+  struct stat st;
+  if (dirfd < 0 || ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  *dev = st.st_dev;
+  *ino = st.st_ino;
+  return true;
+}
+
+// A name no file of the format can have: longer than 14 bytes.
+std::string temporaryName() {
+  static unsigned counter = 0;
+  return ".bfsscan-part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+class DiskFile : public OutputFile {
+ public:
+  DiskFile(int dirfd, const std::string& name, const std::string& display)
+      : dirfd_(dirfd), name_(name), display_(display) {
+    for (int tries = 0; fd_ < 0; ++tries) {
+      temp_ = temporaryName();
+      fd_ = ::openat(dirfd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0666);
+      if (fd_ < 0 && (errno != EEXIST || tries > 100)) fail("open", display_, errno);
+    }
+  }
+  ~DiskFile() override {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlinkat(dirfd_, temp_.c_str(), 0);
+  }
+  DiskFile(const DiskFile&) = delete;
+  DiskFile& operator=(const DiskFile&) = delete;
+
+  int fd() const override { return fd_; }
+
+  void write(const char* data, size_t n) override {
+    while (n > 0) {
+      const ssize_t put = ::write(fd_, data, n);
+      if (put < 0) {
+        if (errno == EINTR) {
+          checkInterrupted();
+          continue;
+        }
+        fail("write", display_, errno);
+      }
+      data += put;
+      n -= static_cast<size_t>(put);
+    }
+  }
+
+  std::string applyAttributes(const FileAttributes& a) override {
+    std::string problems;
+    auto note = [&problems](const char* what) {
+      problems += (problems.empty() ? "" : ", ") + std::string(what) + ": " + std::strerror(errno);
+    };
+    const bool root = ::geteuid() == 0;
+    if (root && ::fchown(fd_, a.uid, a.gid) != 0) note("owner");
+    mode_t mode = a.mode & 07777;
+    if (!root) mode &= ~static_cast<mode_t>(06000);
+    if (::fchmod(fd_, mode) != 0) note("mode");
+    const struct timespec times[2] = {{static_cast<time_t>(a.atime), 0},
+                                      {static_cast<time_t>(a.mtime), 0}};
+    if (::futimens(fd_, times) != 0) note("times");
+    return problems;
+  }
+
+  void commit() override {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) fail("write", display_, errno);
+    if (::renameat(dirfd_, temp_.c_str(), dirfd_, name_.c_str()) != 0) {
+      fail("open", display_, errno);
+    }
+    committed_ = true;
+  }
+
+ private:
+  int dirfd_;
+  std::string name_, display_, temp_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+class DiskDirectory : public OutputDirectory {
+ public:
+  explicit DiskDirectory(int fd) : fd_(fd) {}
+  bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
+    return identifyIn(fd_.get(), name, dev, ino);
+  }
+  std::unique_ptr<OutputFile> create(const std::string& name,
+                                     const std::string& display) override {
+    struct stat st;
+    if (::fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode)) {
+      fail("open", display, EISDIR);
+    }
+    return std::make_unique<DiskFile>(fd_.get(), name, display);
+  }
+
+ private:
+  Fd fd_;
+};
+
+// Opens root (made when missing), or the working directory.
+int openRoot(const std::string& root, bool make) {
+  if (root.empty()) return ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (make && ::mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) {
+    fail("create directory", root, errno);
+  }
+  const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && (make || errno != ENOENT)) fail("use directory", root, errno);
+  return fd;
+}
+
+// Whether name below dirfd is a directory (following a link) or absent;
+// anything else in its place is an output failure.
+bool existingDirectory(int dirfd, const std::string& name, const std::string& display) {
+  struct stat st;
+  if (dirfd < 0 || ::fstatat(dirfd, name.c_str(), &st, 0) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) fail("create directory", display, EEXIST);
+  return true;
+}
+
+[[noreturn]] void failLink(const std::string& display) {
+  throw OutputFailure("cannot use directory " + quotedForDiag(display) +
+                      ": it is a symbolic link");
+}
+
+class DiskTree : public OutputTree {
+ public:
+  explicit DiskTree(const std::string& root) : root_(openRoot(root, true)) {}
+  std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) override {
+    existed = false;
+    if (::mkdirat(root_.get(), name.c_str(), 0777) != 0) {
+      if (errno != EEXIST) fail("create directory", name, errno);
+      existed = existingDirectory(root_.get(), name, name);
+      if (!existed) fail("create directory", name, EEXIST);
+    }
+    const int fd = ::openat(root_.get(), name.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      struct stat st;
+      if (::fstatat(root_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode)) {
+        failLink(name);
+      }
+      fail("use directory", name, err);
+    }
+    return std::make_unique<DiskDirectory>(fd);
+  }
+
+ private:
+  Fd root_;
+};
+
+class DryFile : public OutputFile {
+ public:
+  int fd() const override { return -1; }
+  void write(const char*, size_t) override {}
+  std::string applyAttributes(const FileAttributes&) override { return ""; }
+  void commit() override {}
+};
+
+class DryDirectory : public OutputDirectory {
+ public:
+  explicit DryDirectory(int fd) : fd_(fd) {}
+  bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
+    return identifyIn(fd_.get(), name, dev, ino);
+  }
+  std::unique_ptr<OutputFile> create(const std::string&, const std::string&) override {
+    return std::make_unique<DryFile>();
+  }
+
+ private:
+  Fd fd_;
+};
+
+class DryRunTree : public OutputTree {
+ public:
+  explicit DryRunTree(const std::string& root) : root_(openRoot(root, false)) {}
+  std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) override {
+    existed = existingDirectory(root_.get(), name, name);
+    int fd = -1;
+    if (existed) {
+      fd = ::openat(root_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0 && errno == ELOOP) failLink(name);
+    }
+    return std::make_unique<DryDirectory>(fd);
+  }
+
+ private:
+  Fd root_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputTree> diskTree(const std::string& root) {
+  return std::make_unique<DiskTree>(root);
+}
+
+std::unique_ptr<OutputTree> dryRunTree(const std::string& root) {
+  return std::make_unique<DryRunTree>(root);
+}
+
+std::string quotedForDiag(const std::string& path) {
+  std::ostringstream out;
+  out << fs::path(path);  // the report's quoting: "a&"b" for a"b
+  return escapeForDiag(out.str());
+}

@@ -1,0 +1,38 @@
+// The text report: the fixed line formats on standard output, and one line
+// per problem on standard error. A report that can no longer be written
+// (standard output closed) is noticed once; the run goes on.
+#ifndef BFSSCAN_TEXT_REPORT_H
+#define BFSSCAN_TEXT_REPORT_H
+
+#include <string>
+
+#include "scan_sink.h"
+
+class TextReport : public ScanSink {
+ public:
+  // Problems only, no report lines, when withReport is false (standard
+  // output taken by another result).
+  explicit TextReport(const std::string& imagePath, bool withReport = true);
+
+  void start(const std::string& path) override;
+  void image(const ImageEvent& e) override;
+  void hit(const HitEvent& e) override;
+  void fileSystem(const FileSystemEvent& e) override;
+  void inode(const InodeEvent& e) override;
+  void dirent(const DirentEvent& e) override;
+  void directory(const DirectoryEvent& e) override;
+  void file(const FileEvent& e) override;
+  void problem(const ProblemEvent& e) override;
+  void end(const EndEvent& e) override;
+  bool lostOutput() const override { return lost_; }
+
+ private:
+  // Ends a report line and notices, once, that it could not be written.
+  void endLine();
+
+  std::string path_;
+  bool withReport_;
+  bool lost_ = false;
+};
+
+#endif  // BFSSCAN_TEXT_REPORT_H

@@ -1,0 +1,161 @@
+// The options for recovery work: -C, --dry-run, --keep-going, --preserve,
+// --max-output, and the command line itself.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include "harness.h"
+
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string img = dir / "disk.img";
+
+  RunResult bfsscan(std::vector<std::string> args, const RunOptions& options = RunOptions()) {
+    args.insert(args.begin(), BFSSCAN_BIN);
+    return run(args, dir.path(), options);
+  }
+};
+
+TEST_F(OptionsTest, DryRunReportsWhatTheRealRunDoesAndWritesNothing) {
+  writeImage(img, {{"a", "alpha"}, {"b", pattern(3000)}});
+  mkbfs::ImageWriter(img, false).setLength(0x800 + 1000);  // b runs past the end
+  const RunResult dry = bfsscan({"-n", "disk.img"});
+  EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"disk.img"});
+  const RunResult real = bfsscan({"disk.img"});
+  EXPECT_EQ(dry.out, real.out);
+  EXPECT_EQ(dry.err, real.err);
+  EXPECT_EQ(dry.status, 2);
+  EXPECT_EQ(real.status, 2);
+  // With the directory there, both say "had existing".
+  EXPECT_EQ(bfsscan({"--dry-run", "disk.img"}).out, bfsscan({"disk.img"}).out);
+}
+
+TEST_F(OptionsTest, DirectoryOption) {
+  writeImage(img, {{"a", "alpha"}});
+  const RunResult r = bfsscan({"-C", "out", "disk.img"});
+  EXPECT_THAT(r.out, HasSubstr("writing files to directory \"disk-0\"\n"
+                               "copying \"disk-0/a\" 0x600-0x604 4\n"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir / "out/disk-0/a"), "alpha");
+  const RunResult deep = bfsscan({"--directory=missing/out", "disk.img"});
+  EXPECT_EQ(deep.err, "bfsscan: cannot create directory \"missing/out\": No such file or directory\n");
+  EXPECT_EQ(deep.status, 2);
+}
+
+TEST_F(OptionsTest, KeepGoingPastDamage) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> env;
+    std::string err;
+    int status;
+  };
+  // File systems at 0 (a, cut: runs past its block), 64 KiB (bad: two links) and 128 KiB (late).
+  mkbfs::Inode twoLinks = mkbfs::fileInode(3, 4, 1);
+  twoLinks.nlink = 2;
+  {
+    mkbfs::ImageWriter w(img);
+    mkbfs::writeFileSystem(w, 0, {{"a", "alpha"}, {"cut", "x"}, {"z", "zulu"}});
+    mkbfs::writeFileSystem(w, 128 << 10, {{"late", "after the damage"}});
+    w.write(mkbfs::slotOffset(4), mkbfs::inodeSlot(mkbfs::fileInode(4, 0x7000, 1)));
+    w.write(64 << 10, mkbfs::superblock(388 + 62 * 4, 0x1000));
+    w.write((64 << 10) + mkbfs::slotOffset(2), mkbfs::inodeSlot(rootInode(3, 1)));
+    w.write((64 << 10) + mkbfs::slotOffset(3), mkbfs::inodeSlot(twoLinks));
+    w.setLength(192 << 10);
+  }
+  const RunResult r = bfsscan({"-k", "disk.img"});
+  EXPECT_EQ(r.err,
+            "bfsscan: file system at 0 is truncated: data of inode 4 runs past the end of the "
+            "image (196608 bytes)\n"
+            "bfsscan: inconsistent file system at 65536: bd.d_fattr.va_nlink == 1\n");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_THAT(r.out, EndsWith("end of disk.img\n"));
+  EXPECT_EQ(readFile(dir / "disk-0/z"), "zulu");
+  EXPECT_EQ(readFile(dir / "disk-131072/late"), "after the damage");
+  EXPECT_FALSE(exists(dir / "disk-0/cut"));
+}
+
+TEST_F(OptionsTest, KeepGoingPastAnUnreadableBlock) {
+  {
+    mkbfs::ImageWriter w(img);
+    mkbfs::writeFileSystem(w, 0, {{"a", "alpha"}});
+    mkbfs::writeFileSystem(w, 3 << 20, {{"b", "beyond the bad spot"}});
+    w.setLength(4 << 20);
+  }
+  RunOptions options;
+  options.env = {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_EIO_AT=" + std::to_string((2 << 20) + 7),
+                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+  const RunResult r = bfsscan({"--keep-going", "disk.img"}, options);
+  EXPECT_EQ(r.err, "error reading disk.img: Input/output error in the blocks at 2097152 to "
+                   "2097152, skipped\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(readFile(dir / "disk-3145728/b"), "beyond the bad spot");
+}
+
+TEST_F(OptionsTest, PreserveGivesModeAndTimes) {
+  TestImage t(img);
+  t.superblock(0, 388 + 62 * 5, 0x10000).length(0x10000).inode(0, rootInode(4, 2));
+  mkbfs::Inode script = mkbfs::fileInode(3, 6, 4), setuid = mkbfs::fileInode(4, 7, 4);
+  script.mode = 0100750;
+  script.atime = 1000000000;
+  script.mtime = 4000000000u;  // after 2038: unsigned seconds
+  setuid.mode = 0104755;
+  t.inode(0, script).inode(0, setuid).entries(0, 4, {{3, "run"}, {4, "suid"}});
+  const RunResult r = bfsscan({"-p", "disk.img"});
+  EXPECT_EQ(r.status, 0);
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "disk-0/run").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(st.st_atime, 1000000000);
+  EXPECT_EQ(st.st_mtime, 4000000000);
+  ASSERT_EQ(::stat((dir / "disk-0/suid").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, ::geteuid() == 0 ? 04755u : 0755u);
+}
+
+TEST_F(OptionsTest, OutputBudget) {
+  // 200 names on one 64 KiB extent: 12.5 MiB asked of a 1 MiB budget.
+  TestImage t(img);
+  t.superblock(0, 388 + 62 * 203, 1 << 20).length(1 << 20);
+  std::vector<mkbfs::DirEntry> entries;
+  for (uint16_t ino = 3; ino < 203; ++ino) {
+    t.inode(0, mkbfs::fileInode(ino, 100, 64 << 10));
+    entries.push_back({ino, "f" + std::to_string(ino)});
+  }
+  t.inode(0, rootInode(30, 200)).entries(0, 30, entries);
+  const RunResult r = bfsscan({"--max-output=1M", "disk.img"});
+  EXPECT_EQ(r.err, "bfsscan: the output limit of 1048576 bytes would be passed (1048576 bytes "
+                   "written): no further files are written; raise it with --max-output=SIZE (0 "
+                   "for no limit)\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(listTree(dir / "disk-0").size(), 16u);
+  EXPECT_THAT(r.out, EndsWith("copying \"disk-0/f202\" 0xc800-0x1c7ff 65535\nend of disk.img\n"));
+}
+
+TEST_F(OptionsTest, CommandLineErrors) {
+  writeImage(img, {{"a", "alpha"}});
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--frobnicate", "disk.img"}, "bfsscan: unknown option '--frobnicate' (see bfsscan --help)\n"},
+      {{"-x", "disk.img"}, "bfsscan: unknown option '-x' (see bfsscan --help)\n"},
+      {{"--max-output=lots", "disk.img"},
+       "bfsscan: --max-output takes a size such as 500M, not 'lots' (see bfsscan --help)\n"},
+      {{"disk.img", "other.img"}, "exactly one argument needed"},
+      {{"-n"}, "exactly one argument needed"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = bfsscan(c.args);
+    EXPECT_EQ(r.err, c.err) << c.args[0];
+    EXPECT_EQ(r.status, 1) << c.args[0];
+    EXPECT_EQ(r.out, "") << c.args[0];
+  }
+  EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"disk.img"});
+  EXPECT_EQ(bfsscan({"--", "disk.img"}).status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// Extraction that nothing can trick: links at the final name, signals,
+// closed pipes, endless devices, an image that shrinks while read, files
+// lost to a duplicate name, and control bytes on standard error.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+class SafetyTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string img = dir / "disk.img";
+
+  RunOptions shim(const std::vector<std::string>& env) {
+    RunOptions options;
+    options.env = env;
+    options.env.push_back("LD_PRELOAD=" EIO_SHIM);
+    options.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0");
+    return options;
+  }
+};
+
+TEST_F(SafetyTest, HardLinkAtTheFinalNameIsReplacedNotWrittenThrough) {
+  writeImage(img, {{"notes", "from the image"}});
+  ::mkdir((dir / "disk-0").c_str(), 0755);
+  { mkbfs::ImageWriter(dir / "victim").write(0, "precious"); }
+  ASSERT_EQ(::link((dir / "victim").c_str(), (dir / "disk-0/notes").c_str()), 0);
+  const RunResult r = scan("disk.img", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir / "victim"), "precious");
+  EXPECT_EQ(readFile(dir / "disk-0/notes"), "from the image");
+}
+
+TEST_F(SafetyTest, InterruptionRemovesTheFileBeingWritten) {
+  const mkbfs::Layout layout = writeImage(img, {{"a", "first"}, {"big", pattern(3 << 20)}});
+  const uint64_t inBig = layout.sblocks[1] * 512ull + (2 << 20);
+  const RunResult r =
+      scan("disk.img", dir.path(), shim({"BFSSCAN_TEST_SIGNAL_AT=" + std::to_string(inBig)}));
+  EXPECT_EQ(r.status, 130);
+  EXPECT_THAT(r.err, testing::MatchesRegex("bfsscan: interrupted by SIGINT at byte [0-9]+ of "
+                                           "the image\n"));
+  EXPECT_EQ(listTree(dir.path()), (std::vector<std::string>{"disk-0/", "disk-0/a", "disk.img"}));
+}
+
+TEST_F(SafetyTest, ClosedPipeIsNoticedOnceAndExtractionGoesOn) {
+  std::vector<mkbfs::File> files;
+  for (int i = 0; i < 40; ++i) files.push_back({"f" + std::to_string(i), "data"});
+  writeImage(img, files);
+  RunOptions options;
+  options.brokenPipeStdout = true;
+  const RunResult r = scan("disk.img", dir.path(), options);
+  EXPECT_EQ(r.err, "bfsscan: cannot write the report to standard output\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(listTree(dir / "disk-0").size(), 40u);
+}
+
+TEST_F(SafetyTest, EndlessDeviceIsScannedForItsMeasuredLength) {
+  const RunResult r = run({BFSSCAN_BIN, "/dev/zero"}, dir.path(), limits(0, 5));
+  EXPECT_EQ(r.out, "scanning /dev/zero\n0 bytes / 0 sectors to read\nend of /dev/zero\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(SafetyTest, ImageThatShrinksWhileReadIsAnError) {
+  writeImage(img, {{"a", "first"}});
+  { mkbfs::ImageWriter(img, false).setLength(16 << 20); }
+  const RunResult r = scan("disk.img", dir.path(),
+                           shim({"BFSSCAN_TEST_SHRINK_AT=" + std::to_string(4 << 20),
+                                 "BFSSCAN_TEST_SHRINK_PATH=" + img}));
+  EXPECT_EQ(r.err, "error reading disk.img: the image became shorter while it was read\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.out, EndsWith("copying \"disk-0/a\" 0x600-0x604 4\n"));
+}
+
+TEST_F(SafetyTest, ControlBytesInNamesAreEscapedOnStandardError) {
+  TestImage t(img);
+  t.superblock(0, 388 + 62 * 4, 0x10000).length(0x10000).inode(0, rootInode(4, 1));
+  t.inode(0, mkbfs::fileInode(3, 6, 1)).entries(0, 4, {{3, "x/\r\x1b[2K\xc3\xbc\\"}});
+  const RunResult r = scan("disk.img", dir.path());
+  EXPECT_EQ(r.err, "bfsscan: file system at 0: inode 3 not extracted: unsafe name "
+                   "'x/\\r\\x1b[2K\\xc3\\xbc\\\\'\n");
+  EXPECT_THAT(r.out, HasSubstr("directory entry for inode 0x3 'x/\r\x1b[2K\xc3\xbc\\'\n"));
+  const RunResult missing = run({BFSSCAN_BIN, "no\x1b[2Kimage"}, dir.path());
+  EXPECT_EQ(missing.err, "error reading no\\x1b[2Kimage: No such file or directory\n");
+}
+
+}  // namespace
