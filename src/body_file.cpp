@@ -28,7 +28,7 @@ std::string md5Field(const FileEvent& e, bool md5) {
 
 std::string bodyName(const FileEvent& e) {
   std::string name = "/" + e.dir + "/";
-  if (e.status == FileEvent::kDirectory) {
+  if (e.status == FileEvent::kDirectory && e.slot == BFS_ROOTINO) {
     // the root directory: the extraction directory itself
   } else if (e.name.empty()) {
     name += "$OrphanFiles/OrphanFile-" + std::to_string(e.slot);
