@@ -26,6 +26,8 @@ const char kUsageText[] =
     "      --map=FILE       an SVG map of what was found where\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
+    "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
+    "JSON: {\"type\":\"dirent\",\"fs\":0,\"ino\":3,\"name\":\"notes\",\"name_hex\":\"6e6f746573\"}\n"
     "A file named like an option can be given as ./NAME or after --.\n"
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
