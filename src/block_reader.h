@@ -1,33 +1,47 @@
-// Hands out the image's 512-byte blocks in scan order, read in large
-// aligned chunks. When a large read fails with an error of the system, the
-// rest of that chunk is read block by block, so that every block before a
-// bad one is still examined.
+// Finds the blocks of the image that start with the magic, in scan order.
+// Only those matter: a block without the magic is passed over in silence.
+// A raw image is searched through mapped windows (only four bytes in 512
+// are looked at, and nothing is copied), holes of a sparse image are
+// skipped, and everything else is read in large page-aligned pieces. When a
+// large read fails with an error of the system, that piece is read block by
+// block, so that every block before a bad one is still examined.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
+#include "aligned_buffer.h"
 #include "image.h"
+#include "mapped_window.h"
 
 class BlockReader {
  public:
   static constexpr size_t kChunk = 1 << 19;
 
   explicit BlockReader(const Image& image);
-  // The 512 bytes at image offset s (a multiple of 512); throws ReadFailure
-  // when the block cannot be read whole.
-  const char* block(int64_t s);
+
+  // Searches one stretch of the image from block s (a multiple of 512) for
+  // a block that starts with the magic. True with s at that block, whose
+  // bytes block() then holds; false with s at the first block not searched
+  // yet. Throws ReadFailure: kEndOfImage when no whole block is left at s,
+  // kSystemError with s at a block that cannot be read, kShrunk.
+  bool next(int64_t& s);
+  const char* block() const { return block_; }
 
  private:
+  bool nextMapped(int64_t& s, uint64_t end);
+  bool nextRead(int64_t& s);
   void fill(uint64_t pos);
 
   const Image& image_;
-  std::unique_ptr<char[]> buf_;
+  MappedWindow window_;
+  AlignedBuffer buf_;
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
+  char copy_[512];               // a block found through a mapping
+  const char* block_ = nullptr;
 };
 
 #endif  // BFSSCAN_BLOCK_READER_H

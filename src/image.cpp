@@ -84,7 +84,18 @@ uint64_t Image::nextData(uint64_t pos) const {
   if (pos >= length) return length;
   const off_t data = ::lseek(fd_, static_cast<off_t>(pos), SEEK_DATA);
   if (data >= 0) return std::min(static_cast<uint64_t>(data), length);
-  return errno == ENXIO ? length : pos;
+  if (errno != ENXIO) return pos;
+  // Only a hole up to the end of the file, or no file left there at all.
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && st.st_size < length_) throw ReadFailure(ReadFailure::kShrunk);
+  return length;
+}
+
+uint64_t Image::nextHole(uint64_t pos) const {
+  const uint64_t length = static_cast<uint64_t>(length_);
+  if (pos >= length) return length;
+  const off_t hole = ::lseek(fd_, static_cast<off_t>(pos), SEEK_HOLE);
+  return hole >= 0 ? std::min(static_cast<uint64_t>(hole), length) : length;
 }
 
 void Image::readExact(uint64_t pos, char* buf, size_t n) const {

@@ -61,6 +61,9 @@ class Image {
   // The first offset at or after pos that may hold data: the end of a hole
   // of a sparse file, pos where that cannot be told; at most the length.
   uint64_t nextData(uint64_t pos) const;
+  // The first offset at or after pos where a hole begins (only zeros
+  // follow for a while); the length where there is none or it cannot be told.
+  uint64_t nextHole(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const;
   // Reads exactly n bytes at pos or throws.

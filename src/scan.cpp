@@ -123,7 +123,8 @@ int Scanner::run() {
   const std::string& f = options_.image;
   sink_.start(f);
   int status = kExitSuccess;
-  int64_t s = 0;  // the block being examined
+  int64_t s = 0;        // the block being examined
+  int64_t fsBase = -1;  // the file system being processed
   int64_t length = 0;
   try {
     const std::unique_ptr<Image> opened = openImage(f, options_.format);
@@ -142,71 +143,72 @@ int Scanner::run() {
 
     BlockReader blocks(image);
     Progress progress(length);
-    int64_t badFirst = -1;  // the run of unreadable blocks being skipped
-    auto endBadRun = [&](int64_t next, const ReadFailure* failure) {
+    // The run of unreadable blocks being passed over (keep-going).
+    int64_t badFirst = -1, badLast = -1;
+    std::string badWhy;
+    auto endBadRun = [&]() {
       if (badFirst < 0) return;
       problem(ProblemEvent::kUnreadable, -1, static_cast<uint64_t>(badFirst),
-              "error reading " + escapeForDiag(f) + ": " +
-                  (failure ? failure->description() : std::string("cannot be read")) +
-                  " in the blocks at " + std::to_string(badFirst) + " to " +
-                  std::to_string(next - static_cast<int64_t>(BFS_BSIZE)) + ", skipped");
+              "error reading " + escapeForDiag(f) + ": " + badWhy + " in the blocks at " +
+                  std::to_string(badFirst) + " to " + std::to_string(badLast) + ", skipped");
       badFirst = -1;
     };
-    std::optional<ReadFailure> lastBad;
-    for (;; s += BFS_BSIZE) {
+    for (;;) {
       checkInterrupted();
       progress.update(s, static_cast<unsigned>(tally_.fileSystems));
-      const char* block;
+      bool hit;
       try {
-        block = blocks.block(s);
+        hit = blocks.next(s);
       } catch (const ReadFailure& failure) {
         if (!options_.keepGoing || failure.kind() != ReadFailure::kSystemError) {
-          endBadRun(s, lastBad ? &*lastBad : nullptr);
+          endBadRun();
           throw;
         }
+        if (badFirst >= 0 && s != badLast + static_cast<int64_t>(BFS_BSIZE)) endBadRun();
         if (badFirst < 0) badFirst = s;
-        lastBad = failure;
+        badLast = s;
+        badWhy = failure.description();
         ++tally_.unreadable;
         tally_.incomplete = true;
+        s += BFS_BSIZE;
         continue;
       }
-      endBadRun(s, lastBad ? &*lastBad : nullptr);
-      if (!detect_bfs(block, s)) continue;
-      ++tally_.fileSystems;
-      if (!options_.keepGoing) {
-        processFileSystem(image, extractor, block, s);
-        continue;
-      }
+      endBadRun();
+      if (!hit) continue;
+      const int64_t base = s;
+      s += BFS_BSIZE;
+      fsBase = base;
       try {
-        processFileSystem(image, extractor, block, s);
+        if (detect_bfs(blocks.block(), base)) {
+          ++tally_.fileSystems;
+          processFileSystem(image, extractor, blocks.block(), base);
+        }
       } catch (const InconsistentFileSystem& violation) {
+        if (!options_.keepGoing) throw;
         tally_.inconsistent = true;
-        problem(ProblemEvent::kInconsistent, s, static_cast<uint64_t>(s),
-                "bfsscan: inconsistent file system at " + std::to_string(s) + ": " +
+        problem(ProblemEvent::kInconsistent, base, static_cast<uint64_t>(base),
+                "bfsscan: inconsistent file system at " + std::to_string(base) + ": " +
                     violation.condition());
       } catch (const ReadFailure& failure) {
-        if (failure.kind() == ReadFailure::kShrunk) throw;
-        readProblem(failure, s, length, false);
+        if (!options_.keepGoing || failure.kind() == ReadFailure::kShrunk) throw;
+        readProblem(failure, base, length, false);
       }
+      fsBase = -1;
     }
   } catch (const ReadFailure& failure) {
     if (failure.kind() == ReadFailure::kEndOfImage) {
       reachedEnd_ = true;
-      if (failure.item().empty()) {
-        // the normal end: the block after the last one
-      } else {
-        readProblem(failure, s, length, true);
-      }
+      if (fsBase >= 0) readProblem(failure, fsBase, length, true);
     } else {
-      readProblem(failure, failure.item().empty() ? -1 : s, length, true);
+      readProblem(failure, fsBase, length, true);
     }
   } catch (const OutputFailure& failure) {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, std::string("bfsscan: ") + failure.what());
   } catch (const InconsistentFileSystem& violation) {
     tally_.inconsistent = true;
-    problem(ProblemEvent::kInconsistent, s, static_cast<uint64_t>(s),
-            "bfsscan: inconsistent file system at " + std::to_string(s) + ": " +
+    problem(ProblemEvent::kInconsistent, fsBase, static_cast<uint64_t>(fsBase),
+            "bfsscan: inconsistent file system at " + std::to_string(fsBase) + ": " +
                 violation.condition());
   } catch (const Interrupted& interruption) {
     status = 128 + interruption.signal();

@@ -83,6 +83,7 @@ TEST_F(OptionsTest, KeepGoingPastAnUnreadableBlock) {
   {
     mkbfs::ImageWriter w(img);
     mkbfs::writeFileSystem(w, 0, {{"a", "alpha"}});
+    w.write(1 << 20, std::string(2 << 20, '\0'));  // read, not skipped as a hole
     mkbfs::writeFileSystem(w, 3 << 20, {{"b", "beyond the bad spot"}});
     w.setLength(4 << 20);
   }
