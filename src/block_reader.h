@@ -1,10 +1,9 @@
 // Finds the blocks of the image that start with the magic, in scan order.
 // Only those matter: a block without the magic is passed over in silence.
-// A raw image is searched through mapped windows (only four bytes in 512
-// are looked at, and nothing is copied), holes of a sparse image are
-// skipped, and everything else is read in large page-aligned pieces. When a
-// large read fails with an error of the system, that piece is read block by
-// block, so that every block before a bad one is still examined.
+// Holes of a sparse image are skipped; the rest is read in large
+// page-aligned pieces. When a large read fails with an error of the system,
+// that piece is read block by block, so that every block before a bad one
+// is still examined.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
 
@@ -13,7 +12,6 @@
 
 #include "aligned_buffer.h"
 #include "image.h"
-#include "mapped_window.h"
 
 class BlockReader {
  public:
@@ -30,17 +28,13 @@ class BlockReader {
   const char* block() const { return block_; }
 
  private:
-  bool nextMapped(int64_t& s, uint64_t end);
-  bool nextRead(int64_t& s);
   void fill(uint64_t pos);
 
   const Image& image_;
-  MappedWindow window_;
   AlignedBuffer buf_;
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
-  char copy_[512];               // a block found through a mapping
   const char* block_ = nullptr;
 };
 

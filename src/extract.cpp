@@ -72,21 +72,21 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
   written_.clear();
   inodes.forEachInUse([&](const InodeTable::Entry& entry) {
     checkInterrupted();
-    const bfsDirent& ino = entry.inode;
+    const bfsDirent& inode = entry.inode;
     FileEvent ev;
     ev.fs = base;
     ev.slot = entry.slot;
-    ev.inode = &ino;
+    ev.inode = &inode;
     ev.dir = dirName;
-    ev.first = ino.d_sblock * BFS_BSIZE;
+    ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
     ev.imageOffset = imageOffset(base, ev.first);
-    ev.length = static_cast<uint64_t>(ino.d_eoffset - ev.first) + 1;
-    if (ino.isDirectory()) {
+    ev.length = static_cast<uint64_t>(inode.d_eoffset - ev.first) + 1;
+    if (inode.isDirectory()) {
       ev.status = FileEvent::kDirectory;
       sink_.file(ev);
       return;
     }
-    ev.name = names.lookup(ino.d_ino);
+    ev.name = names.lookup(inode.d_ino);  // by the inode's own number
     extractFile(base, *dir, ev);
   });
 }
@@ -108,8 +108,8 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
     return;
   }
   dev_t dev;
-  ino_t ino;
-  if (dir.identify(ev.name, &dev, &ino) && image_.isSameFile(dev, ino)) {
+  ino_t fileNumber;
+  if (dir.identify(ev.name, &dev, &fileNumber) && image_.isSameFile(dev, fileNumber)) {
     skip("its output path " + quotedForDiag(display) + " is the image itself");
     return;
   }

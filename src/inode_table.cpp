@@ -85,14 +85,16 @@ void InodeTable::walk(uint64_t to, UnusedSlotRuns* unused,
   const uint64_t inside =
       length < first + BFS_INODESIZE ? BFS_ROOTINO
                                      : BFS_ROOTINO + (length - first) / BFS_INODESIZE;
-  std::unique_ptr<AlignedBuffer> buf;
-  uint64_t runStart = 0;  // image offset of the first slot of the open unused run
-  bool runOpen = false;
-  auto closeRun = [&](uint64_t pos) {
-    if (runOpen && unused) unused->add(runStart, pos);
-    runOpen = false;
-  };
   auto slotPos = [first](uint64_t i) { return first + (i - BFS_ROOTINO) * BFS_INODESIZE; };
+  // Every slot from runStart up to the next one in use is unused.
+  uint64_t runStart = first;
+  auto used = [&](uint64_t i, const char* raw) {
+    const uint64_t pos = slotPos(i);
+    if (unused) unused->add(runStart, pos);
+    runStart = pos + BFS_INODESIZE;
+    fn(static_cast<uint32_t>(i), raw);
+  };
+  std::unique_ptr<AlignedBuffer> buf;
 
   for (uint64_t i = BFS_ROOTINO; i < to;) {
     checkInterrupted();
@@ -108,36 +110,32 @@ void InodeTable::walk(uint64_t to, UnusedSlotRuns* unused,
       uint64_t n = (skipTo - pos + BFS_INODESIZE - 1) / BFS_INODESIZE;
       n = std::min(n, std::min(to, std::max(inside, i)) - i);
       if (n > 0) {
-        if (!runOpen) runStart = pos;
-        runOpen = true;
         i += n;
         continue;
       }
     }
 
-    const uint64_t k = std::min(to - i, kSlotsPerRead);
+    // A stretch up to the next hole: the slots whose first two bytes lie
+    // before it.
+    uint64_t k = std::min(to - i, kSlotsPerRead);
+    const uint64_t hole = image_->nextHole(pos);
+    if (hole < length) k = std::min(k, std::max<uint64_t>(1, (hole - pos) / BFS_INODESIZE));
+
     if (!buf) buf = std::make_unique<AlignedBuffer>(kSlotsPerRead * BFS_INODESIZE);
     std::optional<ReadFailure> failure;
     const uint64_t whole = readSlots(*image_, pos, buf->data(), k, failure);
     for (uint64_t j = 0; j < whole; ++j) {
       const char* slot = buf->data() + j * BFS_INODESIZE;
-      if (slotUnused(slot)) {
-        if (!runOpen) runStart = pos + j * BFS_INODESIZE;
-        runOpen = true;
-        continue;
-      }
-      closeRun(pos + j * BFS_INODESIZE);
-      fn(static_cast<uint32_t>(i + j), slot);
+      if (!slotUnused(slot)) used(i + j, slot);
     }
     if (whole < k) {
-      closeRun(pos + whole * BFS_INODESIZE);
       ReadFailure end = failure ? *failure : ReadFailure(ReadFailure::kEndOfImage);
       end.setItem(slotName(i + whole));
       throw end;
     }
     i += k;
   }
-  closeRun(slotPos(std::max<uint64_t>(to, BFS_ROOTINO)));
+  if (unused && to > BFS_ROOTINO) unused->add(runStart, slotPos(to));
 }
 
 void InodeTable::add(uint32_t slot, const bfsDirent& bd) {

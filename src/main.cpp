@@ -20,6 +20,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);  // the report is buffered; see text_report.h
   ScanOptions options;
   std::string error;
   switch (parseCommandLine(argc, argv, &options, &error)) {

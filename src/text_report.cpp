@@ -3,19 +3,31 @@
 #include <boost/filesystem.hpp>
 #include <ostream>
 
+#include <unistd.h>
+
 #include "report.h"
 
 namespace fs = boost::filesystem;
 
 TextReport::TextReport(const std::string& imagePath, bool withReport)
-    : path_(imagePath), withReport_(withReport) {}
+    : path_(imagePath), withReport_(withReport), interactive_(::isatty(STDOUT_FILENO) == 1) {}
 
 void TextReport::endLine() {
   std::ostream& out = report();
-  out << std::endl;
-  if (!out && !lost_) {
+  out << '\n';
+  if (interactive_) out.flush();
+  noticeFailure();
+}
+
+void TextReport::flush() {
+  report().flush();
+  noticeFailure();
+}
+
+void TextReport::noticeFailure() {
+  if (!report() && !lost_) {
     lost_ = true;
-    diag() << "bfsscan: cannot write the report to standard output" << std::endl;
+    diag() << "bfsscan: cannot write the report to standard output\n" << std::flush;
   }
 }
 
@@ -35,6 +47,7 @@ void TextReport::hit(const HitEvent& e) {
   if (!withReport_) return;
   std::ostream& out = report();
   const uint64_t base = static_cast<uint64_t>(e.offset);
+  flush();  // what came before a hit is shown before its file system is read
   out << "hit magic at " << Hex{base} << " (" << e.offset << ")";
   endLine();
   out << "Start: " << Hex{e.start} << " (" << Hex{base + e.start} << ")";
@@ -127,11 +140,12 @@ void TextReport::file(const FileEvent& e) {
   report() << "copying " << fpath << " " << Hex{e.first} << "-" << Hex{e.inode->d_eoffset} << " "
            << distance;
   endLine();
+  if (e.length >= kLargeFile) flush();  // shown before a long copy
 }
 
 void TextReport::problem(const ProblemEvent& e) {
-  if (withReport_) report().flush();
-  diag() << e.text << std::endl;
+  if (withReport_) flush();  // the report stays in step with the problems
+  diag() << e.text + '\n' << std::flush;  // one write a line
 }
 
 void TextReport::end(const EndEvent& e) {
@@ -140,5 +154,5 @@ void TextReport::end(const EndEvent& e) {
     report() << "end of " << path_;
     endLine();
   }
-  if (!report().flush() && !lost_) endLine();
+  flush();
 }

@@ -1,6 +1,9 @@
 // The text report: the fixed line formats on standard output, and one line
 // per problem on standard error. A report that can no longer be written
-// (standard output closed) is noticed once; the run goes on.
+// (standard output closed) is noticed once; the run goes on. Lines are
+// flushed one by one on a terminal; elsewhere before each hit, before a long
+// copy, before every problem and at the end, so that standard output and
+// standard error keep their order in one file.
 #ifndef BFSSCAN_TEXT_REPORT_H
 #define BFSSCAN_TEXT_REPORT_H
 
@@ -29,9 +32,14 @@ class TextReport : public ScanSink {
  private:
   // Ends a report line and notices, once, that it could not be written.
   void endLine();
+  void flush();
+  void noticeFailure();
+
+  static constexpr uint64_t kLargeFile = 1 << 20;
 
   std::string path_;
   bool withReport_;
+  bool interactive_;
   bool lost_ = false;
 };
 

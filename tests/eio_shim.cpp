@@ -3,14 +3,12 @@
 // EIO, and so does a kernel copy from it. It can also interrupt the run or
 // shrink the image at a given offset.
 #include <dlfcn.h>
-#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <string>
 
 namespace {
 
@@ -61,36 +59,6 @@ ssize_t pread(int fd, void* buf, size_t n, off_t off) {
     return -1;
   }
   return real(fd, buf, n, off);
-}
-
-// With any of the reads above played, the image is not mapped: the program
-// falls back to reads, the path these tests cover. BFSSCAN_TEST_SHRINK_MAPPED
-// (PATH:LENGTH) instead cuts the file to LENGTH just before a mapping that
-// reaches past LENGTH is made, so that the mapping faults.
-void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
-  static auto real = next<void* (*)(void*, size_t, int, int, int, off_t)>("mmap");
-  if (fd >= 0 && (flags & MAP_POPULATE)) {
-    if (std::getenv("BFSSCAN_TEST_EIO_AT") || std::getenv("BFSSCAN_TEST_SIGNAL_AT") ||
-        std::getenv("BFSSCAN_TEST_SHRINK_AT")) {
-      errno = ENODEV;
-      return MAP_FAILED;
-    }
-    static bool cut = false;
-    if (const char* spec = std::getenv("BFSSCAN_TEST_SHRINK_MAPPED"); spec && !cut) {
-      const std::string s(spec);
-      const size_t colon = s.rfind(':');
-      const long long length = std::atoll(s.c_str() + colon + 1);
-      if (off + static_cast<off_t>(len) > length) {
-        cut = true;
-        if (::truncate(s.substr(0, colon).c_str(), length) != 0) std::abort();
-      }
-    }
-  }
-  return real(addr, len, prot, flags, fd, off);
-}
-
-void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off_t off) {
-  return mmap(addr, len, prot, flags, fd, off);
 }
 
 ssize_t pread64(int fd, void* buf, size_t n, off_t off) { return pread(fd, buf, n, off); }

@@ -129,4 +129,64 @@ TEST_F(HostileTest, TwoHundredFilesOnTheSameBlocks) {
   expectOnlyExtractionDirectories();
 }
 
+// A superblock every 31 blocks, each claiming an inode table that reaches
+// the end of the image: every table covers those after it. Each run of
+// unused slots is read once, not once per file system.
+TEST_F(HostileTest, OverlappingTablesAreNotReadAgainAndAgain) {
+  const uint64_t length = 64 << 20;
+  TestImage t(img);
+  unsigned count = 0;
+  for (uint64_t b = 0; b + 512 <= length; b += 31 * 512, ++count) {
+    const uint32_t start = 388 + 62 * static_cast<uint32_t>((length - b - 388) / 62);
+    t.superblock(b, start, start + 1);
+  }
+  t.length(length);
+  const RunResult r = scan("h.img", dir.path(), limits(32 << 20, 5));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), count);  // "has no root directory"
+  EXPECT_THAT(r.out, EndsWith("end of h.img\n"));
+}
+
+// 270,000 inodes in use, each reported; memory stays small all the same.
+TEST_F(HostileTest, TableFullOfInodesInBoundedMemory) {
+  const uint32_t slots = (16 << 20) / 62;
+  const uint32_t start = 388 + 62 * (slots + 2), block = (start + 511) / 512;
+  TestImage t(img);
+  t.superblock(0, start, start + 1024).inode(0, rootInode(block, 1)).entries(0, block, {{3, "a"}});
+  std::string table;
+  for (uint32_t i = 3; i < slots + 2; ++i) {
+    table += mkbfs::inodeSlot(mkbfs::fileInode(static_cast<uint16_t>(i % 65536 ? i : 1), block, 1));
+  }
+  t.bytes(mkbfs::slotOffset(3), table).length((block + 2) * 512ull);
+  const RunResult r = scan("h.img", dir.path(), limits(32 << 20, 20));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.out, HasSubstr("Inode 0x3 "));
+  EXPECT_THAT(r.out, EndsWith("end of h.img\n"));
+  EXPECT_EQ(listTree(dir.path()), (std::vector<std::string>{"h-0/", "h-0/a", "h.img"}));
+}
+
+// 20,000 names on one 64 KiB extent ask for 1.2 GiB: the default budget (at
+// least 1 GiB for a small image) stops extraction; a dry run counts alike.
+TEST_F(HostileTest, NamesSharingOneExtentStopAtTheBudget) {
+  const uint16_t files = 20000;
+  const uint32_t start = 388 + 62 * (files + 3), dirBlock = (start + 511) / 512;
+  const uint32_t dataBlock = dirBlock + (16 * files + 511) / 512;
+  TestImage t(img);
+  t.superblock(0, start, (dataBlock + 128) * 512).inode(0, rootInode(dirBlock, files));
+  std::vector<mkbfs::DirEntry> entries;
+  std::string table;
+  for (uint16_t ino = 3; ino < files + 3; ++ino) {
+    table += mkbfs::inodeSlot(mkbfs::fileInode(ino, dataBlock, 64 << 10));
+    entries.push_back({ino, "f" + std::to_string(ino)});
+  }
+  t.bytes(mkbfs::slotOffset(3), table).entries(0, dirBlock, entries);
+  t.bytes(dataBlock * 512ull, pattern(64 << 10)).length((dataBlock + 128) * 512ull);
+  const RunResult r = run({BFSSCAN_BIN, "-n", "h.img"}, dir.path(), limits(64 << 20, 20));
+  EXPECT_EQ(r.err, "bfsscan: the output limit of 1073741824 bytes would be passed (1073741824 "
+                   "bytes written): no further files are written; raise it with "
+                   "--max-output=SIZE (0 for no limit)\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"h.img"});
+}
+
 }  // namespace

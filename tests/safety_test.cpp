@@ -77,20 +77,6 @@ TEST_F(SafetyTest, ImageThatShrinksWhileReadIsAnError) {
   EXPECT_THAT(r.out, EndsWith("copying \"disk-0/a\" 0x600-0x604 4\n"));
 }
 
-TEST_F(SafetyTest, MappedImageThatShrinksGivesTheSameOutcomeAsReads) {
-  {
-    mkbfs::ImageWriter w(img);
-    mkbfs::writeFileSystem(w, 0, {{"a", "first"}});
-    w.write(64 << 10, std::string((8 << 20) - (64 << 10), 'x'));  // data, so the scan maps it
-  }
-  const RunResult r = scan("disk.img", dir.path(),
-                           shim({"BFSSCAN_TEST_SHRINK_MAPPED=" + img + ":" + std::to_string(1 << 20)}));
-  EXPECT_EQ(r.err, "error reading disk.img: the image became shorter while it was read\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.out, HasSubstr("8388608 bytes / 16384 sectors to read\n"));
-  EXPECT_THAT(r.out, EndsWith("copying \"disk-0/a\" 0x600-0x604 4\n"));
-}
-
 TEST_F(SafetyTest, ControlBytesInNamesAreEscapedOnStandardError) {
   TestImage t(img);
   t.superblock(0, 388 + 62 * 4, 0x10000).length(0x10000).inode(0, rootInode(4, 1));
