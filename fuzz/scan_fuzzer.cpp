@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScanOptions options;
     options.image = "fuzz.img";
     options.keepGoing = keepGoing;
+    options.format = ImageFormat::kRaw;  // the scanner, not the container libraries
     TextReport report(options.image);
     do_scan(options, report);
   }

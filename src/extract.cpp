@@ -197,7 +197,7 @@ void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hash
   // In the kernel where it can: a raw image, a real file, nothing to hash.
   // Whatever the kernel copy cannot do is left to the plain copy, which
   // tells a read failure from a write one.
-  if (image_.fd() >= 0 && out.fd() >= 0 && !hasher.active()) {
+  if (image_.rawFd() >= 0 && out.fd() >= 0 && !hasher.active()) {
     while (n > 0) {
       checkInterrupted();
       loff_t from = static_cast<loff_t>(pos);
@@ -205,7 +205,7 @@ void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hash
       if (pos >= length) break;  // nothing past the measured length
       const size_t want =
           static_cast<size_t>(std::min<uint64_t>({n, kKernelCopyPiece, length - pos}));
-      const ssize_t got = ::copy_file_range(image_.fd(), &from, out.fd(), nullptr, want, 0);
+      const ssize_t got = ::copy_file_range(image_.rawFd(), &from, out.fd(), nullptr, want, 0);
       if (got <= 0) break;
       pos += static_cast<uint64_t>(got);
       n -= static_cast<uint64_t>(got);

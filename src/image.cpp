@@ -1,3 +1,4 @@
+// The image interface's read helpers, the read failure, and the raw image.
 #include "image.h"
 
 #include <fcntl.h>
@@ -26,8 +27,9 @@ std::string ReadFailure::description() const {
   return std::strerror(error_);
 }
 
-Image::Image(const std::string& path) {
-  // Not blocking: opening a named pipe must not wait for a writer.
+RawImage::RawImage(const std::string& path) {
+  // Not blocking: opening a named pipe must not wait for a writer (it is
+  // then refused where the length is measured: a pipe cannot seek).
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno);
   struct stat st;
@@ -36,8 +38,6 @@ Image::Image(const std::string& path) {
     err = errno;
   } else if (S_ISDIR(st.st_mode)) {
     err = EISDIR;
-  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    err = ESPIPE;  // the scan needs to seek
   } else if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
     err = errno;
   } else {
@@ -55,11 +55,11 @@ Image::Image(const std::string& path) {
   ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-Image::~Image() {
+RawImage::~RawImage() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
+size_t RawImage::readUpTo(uint64_t pos, char* buf, size_t n) const {
   // Nothing past the measured length is read: a device that never ends
   // (/dev/zero) is scanned for exactly the length it measured.
   const uint64_t length = static_cast<uint64_t>(length_);
@@ -79,7 +79,7 @@ size_t Image::readUpTo(uint64_t pos, char* buf, size_t n) const {
   return done;
 }
 
-uint64_t Image::nextData(uint64_t pos) const {
+uint64_t RawImage::nextData(uint64_t pos) const {
   const uint64_t length = static_cast<uint64_t>(length_);
   if (pos >= length) return length;
   const off_t data = ::lseek(fd_, static_cast<off_t>(pos), SEEK_DATA);
@@ -91,7 +91,13 @@ uint64_t Image::nextData(uint64_t pos) const {
   return length;
 }
 
-uint64_t Image::nextHole(uint64_t pos) const {
+uint64_t Image::nextData(uint64_t pos) const {
+  return std::min(pos, static_cast<uint64_t>(length()));
+}
+
+uint64_t Image::nextHole(uint64_t /*pos*/) const { return static_cast<uint64_t>(length()); }
+
+uint64_t RawImage::nextHole(uint64_t pos) const {
   const uint64_t length = static_cast<uint64_t>(length_);
   if (pos >= length) return length;
   const off_t hole = ::lseek(fd_, static_cast<off_t>(pos), SEEK_HOLE);
@@ -114,22 +120,4 @@ void Image::forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
     pos += n;
     len -= n;
   }
-}
-
-bool parseImageFormat(const std::string& name, ImageFormat* format) {
-  static const struct {
-    const char* name;
-    ImageFormat format;
-  } kNames[] = {{"auto", ImageFormat::kAuto}, {"raw", ImageFormat::kRaw}};
-  for (const auto& n : kNames) {
-    if (name == n.name) {
-      *format = n.format;
-      return true;
-    }
-  }
-  return false;
-}
-
-std::unique_ptr<Image> openImage(const std::string& path, ImageFormat /*format*/) {
-  return std::make_unique<Image>(path);
 }

@@ -1,6 +1,7 @@
-// Read-only access to the image being scanned: positioned reads that either
-// deliver every byte asked for or fail in one of two ways, the end of the
-// image or an error of the system.
+// Read-only access to the image being scanned: positioned reads of its
+// media that either deliver every byte asked for or fail in one of three
+// ways: the end of the image, an error of the system or of a container
+// library, or an image that became shorter.
 #ifndef BFSSCAN_IMAGE_H
 #define BFSSCAN_IMAGE_H
 
@@ -41,37 +42,62 @@ class ReadFailure : public std::runtime_error {
   std::string item_;
 };
 
+// The disk being scanned: its media bytes, whether they lie in a plain file
+// or device (RawImage) or in a container such as an Expert Witness set or a
+// virtual-machine disk, read through that format's library.
 class Image {
  public:
-  // Opens path for reading; throws ReadFailure(kSystemError) when it cannot
-  // be opened or is a directory.
-  explicit Image(const std::string& path);
-  ~Image();
+  virtual ~Image() = default;
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 
   // "raw", or the container format whose media is read.
-  const char* formatName() const { return "raw"; }
-  // Length in bytes, measured once by seeking to the end.
-  int64_t length() const { return length_; }
-  int fd() const { return fd_; }
-  // Whether a file with this device and inode number is the image itself.
-  bool isSameFile(dev_t dev, ino_t ino) const { return dev == dev_ && ino == ino_; }
+  virtual const char* formatName() const = 0;
+  // Length of the media in bytes, measured once when the image is opened.
+  virtual int64_t length() const = 0;
+  // Whether a file with this device and inode number is the image itself or
+  // one of the files it is stored in.
+  virtual bool isSameFile(dev_t dev, ino_t ino) const = 0;
+  // The descriptor of a raw image, whose media offsets are file offsets (for
+  // a copy in the kernel); -1 for a container, which is read in pieces.
+  virtual int rawFd() const { return -1; }
 
   // The first offset at or after pos that may hold data: the end of a hole
   // of a sparse file, pos where that cannot be told; at most the length.
-  uint64_t nextData(uint64_t pos) const;
+  // Throws ReadFailure(kShrunk) when the file ended early.
+  virtual uint64_t nextData(uint64_t pos) const;
   // The first offset at or after pos where a hole begins (only zeros
   // follow for a while); the length where there is none or it cannot be told.
-  uint64_t nextHole(uint64_t pos) const;
+  virtual uint64_t nextHole(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
-  size_t readUpTo(uint64_t pos, char* buf, size_t n) const;
+  virtual size_t readUpTo(uint64_t pos, char* buf, size_t n) const = 0;
   // Reads exactly n bytes at pos or throws.
   void readExact(uint64_t pos, char* buf, size_t n) const;
   // Reads len bytes from pos in order, in pieces of at most chunk bytes
   // (sizing one buffer of that size), and hands each piece to fn.
   void forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
                     const std::function<void(const char*, size_t)>& fn) const;
+
+ protected:
+  Image() = default;
+};
+
+// A plain file or device, read with pread.
+class RawImage : public Image {
+ public:
+  // Opens path for reading; throws ReadFailure(kSystemError) when it cannot
+  // be opened, is a directory, or cannot seek (a named pipe).
+  explicit RawImage(const std::string& path);
+  ~RawImage() override;
+
+  const char* formatName() const override { return "raw"; }
+  // Measured by seeking to the end.
+  int64_t length() const override { return length_; }
+  bool isSameFile(dev_t dev, ino_t ino) const override { return dev == dev_ && ino == ino_; }
+  int rawFd() const override { return fd_; }
+  uint64_t nextData(uint64_t pos) const override;
+  uint64_t nextHole(uint64_t pos) const override;
+  size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
 
  private:
   int fd_ = -1;
@@ -86,7 +112,10 @@ enum class ImageFormat { kAuto, kRaw, kEwf, kSplit, kVhd, kVhdx, kVmdk, kQcow };
 // The format named on the command line (--format=NAME); false if unknown.
 bool parseImageFormat(const std::string& name, ImageFormat* format);
 
-// Opens the image at path, read as format. Throws ReadFailure.
+// Opens the image at path, read as format. kAuto takes a container by its
+// signature, a split raw set by the name of its first segment (NAME.001 or
+// NAME.aa, when NAME.002 or NAME.ab exists), and anything else as raw.
+// Throws ReadFailure.
 std::unique_ptr<Image> openImage(const std::string& path, ImageFormat format);
 
 // Image offset of the file-system offset off in the file system at base:

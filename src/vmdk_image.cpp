@@ -1,0 +1,117 @@
+// VMware disks read through libvmdk: a descriptor (a text file, or the one
+// inside a sparse extent) and the extent files it names, flat or sparse. A
+// disk that holds only the changes to a parent is refused, as the parent
+// is not read.
+#include <libvmdk.h>
+
+#include <string>
+#include <vector>
+
+#include "container_image.h"
+
+namespace {
+
+// Longest extent file name taken from a descriptor.
+constexpr size_t kMaxName = 4096;
+
+std::string takeError(libvmdk_error_t*& error) {
+  return takeLibraryError(error, libvmdk_error_backtrace_sprint, libvmdk_error_free);
+}
+
+class VmdkImage : public ContainerImage {
+ public:
+  explicit VmdkImage(const std::string& path) : ContainerImage("vmdk") {
+    libvmdk_error_t* error = nullptr;
+    if (libvmdk_handle_initialize(&handle_, &error) != 1) {
+      throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    }
+    try {
+      if (libvmdk_handle_open(handle_, path.c_str(), LIBVMDK_OPEN_READ, &error) != 1) {
+        throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
+      }
+      const std::vector<std::string> extents = extentFiles(directoryOf(path));
+      for (const std::string& extent : extents) checkImageFile("extent file", extent);
+      if (libvmdk_handle_open_extent_data_files(handle_, &error) != 1) {
+        throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
+      }
+      addFile(path);
+      for (const std::string& extent : extents) addFile(extent);
+      size_t parentName = 0;
+      const int hasParent =
+          libvmdk_handle_get_utf8_parent_filename_size(handle_, &parentName, &error);
+      if (hasParent < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+      if (hasParent == 1 && parentName > 1) {
+        throw ReadFailure(ReadFailure::kSystemError,
+                          "a differencing disk is not supported (its parent image is not read)");
+      }
+      size64_t mediaSize = 0;
+      if (libvmdk_handle_get_media_size(handle_, &mediaSize, &error) != 1) {
+        throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+      }
+      setLength(mediaSize);
+    } catch (...) {
+      close();
+      throw;
+    }
+  }
+
+  ~VmdkImage() override { close(); }
+
+ private:
+  void close() {
+    libvmdk_handle_close(handle_, nullptr);
+    libvmdk_handle_free(&handle_, nullptr);
+  }
+
+  // The files of the extents the descriptor names, relative to its
+  // directory dir.
+  std::vector<std::string> extentFiles(const std::string& dir) const {
+    std::vector<std::string> files;
+    libvmdk_error_t* error = nullptr;
+    int extents = 0;
+    if (libvmdk_handle_get_number_of_extents(handle_, &extents, &error) != 1) {
+      throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    }
+    for (int i = 0; i < extents; ++i) {
+      libvmdk_extent_descriptor_t* extent = nullptr;
+      if (libvmdk_handle_get_extent_descriptor(handle_, i, &extent, &error) != 1) {
+        throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+      }
+      int type = 0;
+      size_t size = 0;
+      std::string name;
+      if (libvmdk_extent_descriptor_get_type(extent, &type, &error) == 1 &&
+          type != LIBVMDK_EXTENT_TYPE_ZERO &&
+          libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, &error) == 1 &&
+          size > 1 && size <= kMaxName) {
+        name.resize(size);
+        if (libvmdk_extent_descriptor_get_utf8_filename(
+                extent, reinterpret_cast<uint8_t*>(&name[0]), size, &error) == 1) {
+          name.resize(size - 1);
+        } else {
+          name.clear();
+        }
+      }
+      libvmdk_error_free(&error);
+      libvmdk_extent_descriptor_free(&extent, nullptr);
+      if (!name.empty()) files.push_back(name[0] == '/' ? name : dir + name);
+    }
+    return files;
+  }
+
+  size_t readMedia(uint64_t pos, char* buf, size_t n) const override {
+    libvmdk_error_t* error = nullptr;
+    const ssize_t got =
+        libvmdk_handle_read_buffer_at_offset(handle_, buf, n, static_cast<off64_t>(pos), &error);
+    if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    return static_cast<size_t>(got);
+  }
+
+  libvmdk_handle_t* handle_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Image> openVmdkImage(const std::string& path) {
+  return std::make_unique<VmdkImage>(path);
+}

@@ -1,0 +1,265 @@
+// Disk images in containers, written from one raw image by the tools each
+// format comes with: the scan gives the raw image's report and files; a
+// missing segment file and a damaged chunk are read failures. A test is
+// skipped when its converter is not installed.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "harness.h"
+
+namespace {
+
+using ::testing::MatchesRegex;
+
+// The path of a program on PATH; empty when it is not installed.
+std::string tool(const std::string& name) {
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(path, dir, ':')) {
+    const std::string candidate = dir + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// Every line but those naming the image ("scanning F", "end of F").
+std::string body(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line, out;
+  while (std::getline(lines, line)) {
+    if (line.rfind("scanning ", 0) != 0 && line.rfind("end of ", 0) != 0) out += line + "\n";
+  }
+  return out;
+}
+
+// The report up to and including its first line that starts with prefix.
+std::string through(const std::string& report, const std::string& prefix) {
+  const size_t at = report.find("\n" + prefix);
+  return at == std::string::npos ? report : report.substr(0, report.find('\n', at + 1) + 1);
+}
+
+// Every file below dir with its contents.
+std::map<std::string, std::string> tree(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const std::string& p : listTree(dir)) {
+    files[p] = p.back() == '/' ? "" : readFile(dir + "/" + p);
+  }
+  return files;
+}
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string rawReport;
+
+  // disk.img: 3 MiB holding a file system at 0 with a small file, 2.25 MiB
+  // of incompressible data in two files, and the image of a second file
+  // system nested in it. Its scan in raw-out/ is what every format must give.
+  void SetUp() override {
+    const std::string inner = dir / "inner.tmp";
+    writeImage(inner, {{"notes", "nested"}, {"boot", pattern(3000, 7)}});
+    {
+      mkbfs::ImageWriter w(dir / "disk.img");
+      mkbfs::writeFileSystem(w, 0,
+                             {{"small", "hello"},
+                              {"big1", pattern(1600 << 10, 1)},
+                              {"inner.img", readFile(inner)},
+                              {"big2", pattern(700 << 10, 2)}});
+      w.setLength(3 << 20);
+    }
+    ::unlink(inner.c_str());
+    const RunResult r = scanIn("raw-out", "../disk.img");
+    ASSERT_EQ(r.status, 0) << r.err;
+    rawReport = r.out;
+  }
+
+  // Runs a tool (skipping the test when it is missing) in dir.
+  void convert(std::vector<std::string> argv) {
+    const std::string name = argv[0];
+    argv[0] = tool(name);
+    if (argv[0].empty()) GTEST_SKIP() << name << " is not installed";
+    const RunResult r = run(argv, dir.path());
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+  }
+
+  void makeDir(const std::string& sub) { ::mkdir((dir / sub).c_str(), 0755); }
+
+  // Scans image (relative to out) in the fresh directory out.
+  RunResult scanIn(const std::string& out, const std::string& image) {
+    makeDir(out);
+    return run({BFSSCAN_BIN, image}, dir / out);
+  }
+};
+
+TEST_F(ContainerTest, EveryFormatGivesTheRawImagesReportAndFiles) {
+  const struct {
+    const char* label;
+    std::vector<std::string> command;
+    const char* image;  // in its own directory, named disk.*
+  } formats[] = {
+      {"ewf, 1 MiB segments",
+       {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "ewf/disk", "disk.img"},
+       "ewf/disk.E01"},
+      {"ewf, deflate",
+       {"ewfacquire", "-u", "-q", "-c", "deflate:fast", "-t", "ewfz/disk", "disk.img"},
+       "ewfz/disk.E01"},
+      {"split .001",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "split/disk."},
+       "split/disk.001"},
+      {"split .aa", {"split", "-b", "1M", "disk.img", "splitaa/disk."}, "splitaa/disk.aa"},
+      {"qcow2",
+       {"qemu-img", "convert", "-O", "qcow2", "disk.img", "qcow/disk.qcow2"},
+       "qcow/disk.qcow2"},
+      {"vmdk",
+       {"qemu-img", "convert", "-O", "vmdk", "disk.img", "vmdk/disk.vmdk"},
+       "vmdk/disk.vmdk"},
+      {"vmdk, flat extent",
+       {"qemu-img", "convert", "-O", "vmdk", "-o", "subformat=monolithicFlat", "disk.img",
+        "flat/disk.vmdk"},
+       "flat/disk.vmdk"},
+      {"vhdx",
+       {"qemu-img", "convert", "-O", "vhdx", "disk.img", "vhdx/disk.vhdx"},
+       "vhdx/disk.vhdx"},
+      {"vhd, fixed",
+       {"qemu-img", "convert", "-O", "vpc", "-o", "subformat=fixed,force_size=on", "disk.img",
+        "vhd/disk.vhd"},
+       "vhd/disk.vhd"},
+      {"vhd, dynamic",
+       {"qemu-img", "convert", "-O", "vpc", "-o", "subformat=dynamic,force_size=on", "disk.img",
+        "vhdd/disk.vhd"},
+       "vhdd/disk.vhd"},
+  };
+  const std::map<std::string, std::string> rawFiles = tree(dir / "raw-out");
+  ASSERT_EQ(rawFiles.size(), 8u);  // two directories, six files
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.label);
+    makeDir(std::string(f.image).substr(0, std::string(f.image).find('/')));
+    convert(f.command);
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+    const std::string out = std::string("out-") + f.label;
+    const RunResult r = scanIn(out, std::string("../") + f.image);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(body(r.out), body(rawReport));
+    EXPECT_EQ(tree(dir / out), rawFiles);
+  }
+  EXPECT_TRUE(exists(dir / "ewf/disk.E03"));  // several segment files
+}
+
+TEST_F(ContainerTest, MissingMiddleSegmentFile) {
+  const struct {
+    const char* label;
+    std::vector<std::string> command;
+    const char* missing;
+    const char* image;
+    const char* length;  // the media's size, or of what comes before the gap
+    const char* error;
+  } sets[] = {
+      {"ewf",
+       {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "disk", "disk.img"},
+       "disk.E02",
+       "disk.E01",
+       "3145728 bytes / 6144 sectors to read\n",
+       "error reading disk.E01: no data at media offset [0-9]+: segment file disk.E02 is "
+       "missing\n"},
+      {"split",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
+       "disk.002",
+       "disk.001",
+       "1048576 bytes / 2048 sectors to read\n",
+       "error reading disk.001: segment file disk.002 is missing\n"},
+  };
+  for (const auto& s : sets) {
+    SCOPED_TRACE(s.label);
+    convert(s.command);
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+    ASSERT_EQ(::unlink((dir / s.missing).c_str()), 0);
+    const RunResult r = run({BFSSCAN_BIN, s.image}, dir.path());
+    EXPECT_THAT(r.err, MatchesRegex(s.error));
+    EXPECT_EQ(r.status, 2);
+    // The file system, its small file, and the copying line of the file
+    // that runs into the missing segment.
+    const std::string before = body(through(rawReport, "copying \"disk-0/big1\""));
+    EXPECT_EQ(body(r.out), s.length + before.substr(before.find('\n') + 1));
+    EXPECT_EQ(readFile(dir / "disk-0/small"), "hello");
+    EXPECT_FALSE(exists(dir / "disk-0/big1"));
+    EXPECT_EQ(::system(("rm -r " + dir / "disk-0").c_str()), 0);
+  }
+}
+
+TEST_F(ContainerTest, DamagedEwfChunk) {
+  convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "disk", "disk.img"});
+  if (::testing::Test::IsSkipped()) return;
+  // Damage the stored chunk of media offset 1.5 MiB, in whichever segment.
+  const std::string media = readFile(dir / "disk.img").substr(1536 << 10, 64);
+  bool damaged = false;
+  for (const char* segment : {"disk.E01", "disk.E02", "disk.E03"}) {
+    std::string data = readFile(dir / segment);
+    const size_t at = data.find(media);
+    if (at == std::string::npos) continue;
+    data[at + 100] ^= 0x55;
+    std::ofstream(dir / segment, std::ios::binary) << data;
+    damaged = true;
+  }
+  ASSERT_TRUE(damaged);
+  const RunResult r = run({BFSSCAN_BIN, "disk.E01"}, dir.path());
+  EXPECT_EQ(r.err,
+            "error reading disk.E01: checksum error at media offset 1572864 (damaged chunk)\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(body(r.out), body(through(rawReport, "copying \"disk-0/big1\"")));
+  EXPECT_EQ(readFile(dir / "disk-0/small"), "hello");
+  EXPECT_FALSE(exists(dir / "disk-0/big1"));
+}
+
+TEST_F(ContainerTest, NoSegmentFileIsOverwritten) {
+  const struct {
+    const char* label;
+    std::vector<std::string> command;
+    const char* image;
+    const char* segment;  // a later one, linked in as an output file
+  } sets[] = {
+      {"ewf",
+       {"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "ewf/disk", "disk.img"},
+       "ewf/disk.E01",
+       "ewf/disk.E03"},
+      {"split",
+       {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "split/disk."},
+       "split/disk.001",
+       "split/disk.003"},
+  };
+  for (const auto& s : sets) {
+    SCOPED_TRACE(s.label);
+    const std::string sub = std::string(s.image).substr(0, std::string(s.image).find('/'));
+    makeDir(sub);
+    convert(s.command);
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+    makeDir(sub + "/disk-0");
+    ASSERT_EQ(::link((dir / s.segment).c_str(), (dir / sub + "/disk-0/small").c_str()), 0);
+    const std::string before = readFile(dir / s.segment);
+    const RunResult r = run({BFSSCAN_BIN, std::string(s.image).substr(sub.size() + 1)}, dir / sub);
+    EXPECT_EQ(r.err,
+              "bfsscan: file system at 0: inode 3 not extracted: its output path "
+              "\"disk-0/small\" is the image itself\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(readFile(dir / s.segment), before);
+  }
+}
+
+TEST_F(ContainerTest, RawFormatScansTheContainerBytes) {
+  convert({"ewfacquire", "-u", "-q", "-c", "deflate:best", "-t", "disk", "disk.img"});
+  if (::testing::Test::IsSkipped()) return;
+  const RunResult r = run({BFSSCAN_BIN, "--format=raw", "disk.E01"}, dir.path());
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "disk.E01").c_str(), &st), 0);
+  EXPECT_EQ(r.out, "scanning disk.E01\n" + std::to_string(st.st_size) + " bytes / " +
+                       std::to_string(st.st_size / 512) + " sectors to read\nend of disk.E01\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
