@@ -3,9 +3,12 @@
 # Usage: scripts/bootstrap.sh [--fuzz]   (--fuzz adds clang for the fuzzer)
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev libgtest-dev man-db bsdutils
+packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-json3-dev
+  libgtest-dev man-db bsdutils
   # the container libraries, and the converters the container tests write images with
   libewf-dev libsmraw-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils
+  # mactime, which the tests run on the body file
+  sleuthkit
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
   libpng-dev librsvg2-bin libxml2-utils)
 if [ "${1:-}" = "--fuzz" ]; then

@@ -1,30 +1,39 @@
+// Escaping of names and paths for standard error and the results files.
 #include "escape.h"
 
 namespace {
-const char kDigits[] = "0123456789abcdef";
 
-void appendHex(std::string& out, unsigned char b) {
-  out += "\\x";
-  out += kDigits[b >> 4];
-  out += kDigits[b & 15];
+const char kHexDigits[] = "0123456789abcdef";
+
+void appendHex(std::string& out, unsigned char c) {
+  out += kHexDigits[c >> 4];
+  out += kHexDigits[c & 0xf];
 }
+
+void appendEscapedHex(std::string& out, unsigned char c) {
+  out += "\\x";
+  appendHex(out, c);
+}
+
+bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
+
 }  // namespace
 
 std::string escapeForDiag(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    switch (b) {
+  for (const char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (b >= 0x20 && b <= 0x7e) {
-          out += c;
+        if (printable(c)) {
+          out += ch;
         } else {
-          appendHex(out, b);
+          appendEscapedHex(out, c);
         }
     }
   }
@@ -34,12 +43,12 @@ std::string escapeForDiag(const std::string& bytes) {
 std::string escapeBodyName(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b <= 0x7e && b != '|' && b != '\\') {
-      out += c;
+  for (const char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (printable(c) && c != '|' && c != '\\' && c != '%') {
+      out += ch;
     } else {
-      appendHex(out, b);
+      appendEscapedHex(out, c);
     }
   }
   return out;
@@ -47,11 +56,7 @@ std::string escapeBodyName(const std::string& bytes) {
 
 std::string hexBytes(const std::string& bytes) {
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
+  out.reserve(2 * bytes.size());
+  for (const char ch : bytes) appendHex(out, static_cast<unsigned char>(ch));
   return out;
 }

@@ -1,18 +1,21 @@
-// Escaping of bytes that come from an image (names) or from the command
-// line (the image path) before they reach a terminal or a results file.
+// Byte-exact, printable forms of names and paths that come from an image or
+// the command line: for lines on standard error, for the body file and the
+// JSON Lines file (both pure ASCII, so never invalid UTF-8), and as hex.
 #ifndef BFSSCAN_ESCAPE_H
 #define BFSSCAN_ESCAPE_H
 
 #include <string>
 
-// For standard error: printable ASCII (0x20-0x7e) as it is, but the
-// backslash; \\, \n, \r, \t, and every other byte as \xHH.
+// For standard error: every byte outside 0x20-0x7e, and the backslash, is
+// escaped: \\ \n \r \t, any other as \xHH (lower-case hex).
 std::string escapeForDiag(const std::string& bytes);
 
-// For the body file: every byte outside 0x20-0x7e, and '|' and '\', as \xHH.
+// For the body file and JSON names: every byte outside 0x20-0x7e, and '|'
+// (the field separator), '\' and '%' (which mactime decodes as %HH), is
+// written \xHH (lower-case hex).
 std::string escapeBodyName(const std::string& bytes);
 
-// Every byte as two lower-case hexadecimal digits.
+// Every byte as two lower-case hex digits.
 std::string hexBytes(const std::string& bytes);
 
 #endif  // BFSSCAN_ESCAPE_H

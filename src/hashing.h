@@ -1,4 +1,5 @@
-// Digests of a file's bytes, computed while they are copied (OpenSSL EVP).
+// Digests of extracted files (md5, sha1, sha256), computed while their bytes
+// are copied so that no file is read twice.
 #ifndef BFSSCAN_HASHING_H
 #define BFSSCAN_HASHING_H
 
@@ -9,17 +10,26 @@
 
 #include "scan_sink.h"
 
+// Parses "md5,sha1,sha256" (any non-empty subset, in any order, each at most
+// once) into algs. False, with algs untouched, on anything else.
+bool parseHashList(const std::string& list, std::vector<std::string>* algs);
+
+// Hashes one file's bytes with each algorithm of a list at once. With an
+// empty list every call does nothing and finish() returns nothing.
 class FileHasher {
  public:
-  // algorithms: "md5", "sha1", "sha256"; none makes a hasher that does nothing.
-  explicit FileHasher(const std::vector<std::string>& algorithms);
+  // algs as parseHashList gives them. Throws OutputFailure when the crypto
+  // library cannot provide one of them (the digests cannot be written).
+  explicit FileHasher(const std::vector<std::string>& algs);
   ~FileHasher();
   FileHasher(const FileHasher&) = delete;
   FileHasher& operator=(const FileHasher&) = delete;
 
+  // Whether any algorithm was asked for.
   bool active() const { return !contexts_.empty(); }
   void update(const char* data, size_t n);
-  // The digests, in the order asked for.
+  // The digests of everything given since construction or the last finish(),
+  // in the order of the list; the hasher is then ready for the next file.
   std::vector<Digest> finish();
 
  private:

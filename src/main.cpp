@@ -1,11 +1,15 @@
 // bfsscan: finds every BFS file system in a disk image, reports it and
 // copies its files out. See exit_status.h for what the exit status means.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
+#include "body_file.h"
 #include "exit_status.h"
+#include "json_lines.h"
 #include "options.h"
 #include "output_failure.h"
+#include "results_file.h"
 #include "scan.h"
 #include "scan_sink.h"
 #include "signals.h"
@@ -38,20 +42,31 @@ int main(int argc, char** argv) {
 
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
-  SinkList sinks;
-  sinks.add(std::make_unique<TextReport>(options.image, reportToStdout));
-  if (!options.mapFile.empty()) {
-    auto map = std::make_unique<MapSink>(options.mapFile);
-    try {
-      map->open();  // a map that cannot be written is known before the scan
-    } catch (const OutputFailure& failure) {
-      std::cerr << "bfsscan: " << failure.what() << std::endl;
-      return kExitIncomplete;
+  try {
+    SinkList sinks;
+    sinks.add(std::make_unique<TextReport>(options.image, reportToStdout));
+    if (!options.bodyFile.empty()) {
+      const bool md5 =
+          std::find(options.hashes.begin(), options.hashes.end(), "md5") != options.hashes.end();
+      sinks.add(std::make_unique<BodyFileSink>(
+          std::make_unique<ResultsFile>(options.bodyFile, options.image), md5));
     }
-    sinks.add(std::move(map));
+    if (!options.jsonFile.empty()) {
+      sinks.add(std::make_unique<JsonLinesSink>(
+          std::make_unique<ResultsFile>(options.jsonFile, options.image), BFSSCAN_VERSION));
+    }
+    if (!options.mapFile.empty()) {
+      auto map = std::make_unique<MapSink>(options.mapFile, options.image);
+      map->open();  // a map that cannot be written is known before the scan
+      sinks.add(std::move(map));
+    }
+    auto summary = std::make_unique<TerminalSummary>();
+    summary->watch(&sinks);
+    sinks.add(std::move(summary));  // last: after every other sink has ended
+    return do_scan(options, sinks);
+  } catch (const OutputFailure& failure) {
+    // a results file or map that cannot be created, or a results file not closed at the end
+    std::cerr << "bfsscan: " << failure.what() << std::endl;
+    return kExitIncomplete;
   }
-  auto summary = std::make_unique<TerminalSummary>();
-  summary->watch(&sinks);
-  sinks.add(std::move(summary));  // last: after every other sink has ended
-  return do_scan(options, sinks);
 }

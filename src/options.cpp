@@ -3,7 +3,8 @@
 #include <getopt.h>
 
 #include <cctype>
-#include <sstream>
+
+#include "hashing.h"
 
 const char kUsageText[] =
     "usage: bfsscan [OPTION]... IMAGE\n"
@@ -25,6 +26,8 @@ const char kUsageText[] =
     "      --map=FILE       an SVG map of what was found where\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
+    "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
+    "JSON: {\"type\":\"dirent\",\"fs\":0,\"ino\":3,\"name\":\"notes\",\"name_hex\":\"6e6f746573\"}\n"
     "A file named like an option can be given as ./NAME or after --.\n"
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
@@ -50,20 +53,6 @@ const option kLongOptions[] = {
     {"map", required_argument, nullptr, kMap},
     {nullptr, 0, nullptr, 0},
 };
-
-bool parseHashes(const std::string& list, std::vector<std::string>* hashes) {
-  std::istringstream in(list);
-  std::string alg;
-  hashes->clear();
-  while (std::getline(in, alg, ',')) {
-    if (alg != "md5" && alg != "sha1" && alg != "sha256") return false;
-    for (const std::string& h : *hashes) {
-      if (h == alg) return false;
-    }
-    hashes->push_back(alg);
-  }
-  return !hashes->empty() && list.back() != ',';
-}
 
 Command usageError(std::string* error, const std::string& text) {
   *error = "bfsscan: " + text + " (see bfsscan --help)\n";
@@ -130,7 +119,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kJson: options->jsonFile = arg; break;
       case kMap: options->mapFile = arg; break;
       case kHash:
-        if (!parseHashes(arg, &options->hashes)) {
+        if (!parseHashList(arg, &options->hashes)) {
           return usageError(error, "--hash takes md5, sha1 or sha256, comma-separated, not '" +
                                        arg + "'");
         }
@@ -152,6 +141,14 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
                        (options->mapFile == "-");
   if (toStdout > 1) {
     return usageError(error, "only one of --bodyfile, --json and --map can take standard output");
+  }
+  const std::string* files[] = {&options->bodyFile, &options->jsonFile, &options->mapFile};
+  for (size_t i = 0; i < 3; ++i) {
+    for (size_t j = i + 1; j < 3; ++j) {
+      if (!files[i]->empty() && *files[i] != "-" && *files[i] == *files[j]) {
+        return usageError(error, "--bodyfile, --json and --map need different files");
+      }
+    }
   }
   options->image = argv[optind];
   return Command::kScan;

@@ -5,16 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <utility>
 #include <vector>
 
+#include "escape.h"
 #include "human_units.h"
 #include "output_failure.h"
 #include "report.h"
@@ -574,10 +573,12 @@ void render(std::FILE* f, const MapModel& m) {
   svg.printf("</svg>\n");
 }
 
-std::string quoted(const std::string& path) {
-  std::ostringstream out;
-  out << boost::filesystem::path(path);
-  return out.str();
+std::string quoted(const std::string& path) { return "\"" + escapeForDiag(path) + "\""; }
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -649,7 +650,7 @@ std::string xmlText(const std::string& raw) {
   return out;
 }
 
-MapSink::MapSink(const std::string& path) : path_(path) {}
+MapSink::MapSink(const std::string& path, const std::string& image) : path_(path), image_(image) {}
 
 MapSink::~MapSink() {
   if (fd_ >= 0) ::close(fd_);
@@ -671,6 +672,9 @@ void MapSink::open() {
     fd_ = ::dup(STDOUT_FILENO);
     if (fd_ < 0) fail(errno);
     return;
+  }
+  if (!image_.empty() && sameFile(path_, image_)) {
+    throw OutputFailure("cannot write " + quoted(path_) + ": it is the image");
   }
   std::vector<char> name(path_.begin(), path_.end());
   const char suffix[] = ".XXXXXX";

@@ -21,12 +21,14 @@
 
 class MapSink : public ScanSink {
  public:
-  explicit MapSink(const std::string& path);
+  // image: the image to be scanned, never to be replaced by the map (may be empty).
+  explicit MapSink(const std::string& path, const std::string& image = "");
   ~MapSink() override;  // removes the temporary file if the map was not written
   MapSink(const MapSink&) = delete;
   MapSink& operator=(const MapSink&) = delete;
 
-  // Makes the temporary file; throws OutputFailure ("cannot write "F": REASON").
+  // Makes the temporary file; throws OutputFailure ("cannot write "F": REASON"),
+  // also when FILE is the image.
   void open();
 
   void start(const std::string& path) override { model_.start(path); }
@@ -45,6 +47,7 @@ class MapSink : public ScanSink {
   [[noreturn]] void fail(int err);
 
   std::string path_;
+  std::string image_;
   std::string temporary_;
   int fd_ = -1;
   bool lost_ = false;

@@ -33,14 +33,29 @@ TEST(MapCliTest, MapOfANestedImageBesideTheSameReport) {
             std::string::npos);
 }
 
+// A map that cannot be made, or would replace the image, ends the run before
+// the scan.
 TEST(MapCliTest, MapThatCannotBeWrittenStopsBeforeTheScan) {
-  TempDir dir;
-  writeImage(dir / "f.img", {{"f", "data"}});
-  const RunResult r = run({BFSSCAN_BIN, "--map=no/map.svg", "f.img"}, dir.path());
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "bfsscan: cannot write \"no/map.svg\": No such file or directory\n");
-  EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"f.img"});
+  const struct {
+    const char* label;
+    const char* option;
+    const char* err;
+  } rows[] = {
+      {"missing directory", "--map=no/map.svg",
+       "bfsscan: cannot write \"no/map.svg\": No such file or directory\n"},
+      {"the image itself", "--map=./f.img", "bfsscan: cannot write \"./f.img\": it is the image\n"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    writeImage(dir / "f.img", {{"f", "data"}});
+    const std::string image = readFile(dir / "f.img");
+    const RunResult r = run({BFSSCAN_BIN, row.option, "f.img"}, dir.path());
+    EXPECT_EQ(r.status, 2) << row.label;
+    EXPECT_EQ(r.out, "") << row.label;
+    EXPECT_EQ(r.err, row.err) << row.label;
+    EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"f.img"}) << row.label;
+    EXPECT_EQ(readFile(dir / "f.img"), image) << row.label;
+  }
 }
 
 }  // namespace

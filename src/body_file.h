@@ -1,0 +1,27 @@
+// The body file: one line per inode in use, in the form The Sleuth Kit's
+// mactime reads to build a timeline:
+//   MD5|name|inode|mode_as_string|UID|GID|size|atime|mtime|ctime|crtime
+// Each line is written as soon as its file's outcome is known.
+#ifndef BFSSCAN_BODY_FILE_H
+#define BFSSCAN_BODY_FILE_H
+
+#include <memory>
+#include <string>
+
+#include "results_file.h"
+#include "scan_sink.h"
+
+class BodyFileSink : public ScanSink {
+ public:
+  // md5: whether md5 digests were asked for; without them the MD5 field is 0.
+  BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5);
+  void file(const FileEvent& e) override;
+  void end(const EndEvent& e) override;
+  bool lostOutput() const override { return out_->lost(); }
+
+ private:
+  std::unique_ptr<ResultsFile> out_;
+  bool md5_;
+};
+
+#endif  // BFSSCAN_BODY_FILE_H
