@@ -13,6 +13,7 @@
 #include "inode_table.h"
 #include "progress.h"
 #include "record_events.h"
+#include "report.h"
 #include "root_directory.h"
 #include "scan_tally.h"
 #include "signals.h"
@@ -121,12 +122,12 @@ void Scanner::processFileSystem(const Image& image, Extractor& extractor, const 
 
 int Scanner::run() {
   const std::string& f = options_.image;
-  sink_.start(f);
   int status = kExitSuccess;
   int64_t s = 0;        // the block being examined
   int64_t fsBase = -1;  // the file system being processed
   int64_t length = 0;
   try {
+    sink_.start(f);
     const std::unique_ptr<Image> opened = openImage(f, options_.format);
     const Image& image = *opened;
     length = image.length();
@@ -235,7 +236,12 @@ int Scanner::run() {
   end.filesSkipped = tally_.skipped;
   end.filesLost = tally_.lost;
   end.bytesWritten = tally_.bytesWritten;
-  sink_.end(end);
+  try {
+    sink_.end(end);
+  } catch (const OutputFailure& failure) {  // a results file that cannot be finished
+    diag() << "bfsscan: " << failure.what() << '\n' << std::flush;
+    if (status == kExitSuccess) status = kExitIncomplete;
+  }
   if (status == kExitSuccess && sink_.lostOutput()) status = kExitIncomplete;
   return status;
 }

@@ -1,6 +1,8 @@
 // Fan-out of scan events to several sinks.
 #include "scan_sink.h"
 
+#include <exception>
+
 void SinkList::start(const std::string& path) {
   for (auto& s : sinks_) s->start(path);
 }
@@ -29,7 +31,16 @@ void SinkList::problem(const ProblemEvent& e) {
   for (auto& s : sinks_) s->problem(e);
 }
 void SinkList::end(const EndEvent& e) {
-  for (auto& s : sinks_) s->end(e);
+  // Every sink ends, even after one of them failed to.
+  std::exception_ptr failure;
+  for (auto& s : sinks_) {
+    try {
+      s->end(e);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 bool SinkList::lostOutput() const {
   bool lost = false;
