@@ -38,12 +38,7 @@ Extractor::Extractor(const Image& image, const std::string& imagePath,
 
 void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
                         const std::string& text) {
-  ProblemEvent e;
-  e.what = what;
-  e.fs = fs;
-  e.slot = slot;
-  e.text = text;
-  sink_.problem(e);
+  emitProblem(sink_, what, text, fs, slot);
 }
 
 void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable& names) {

@@ -57,12 +57,7 @@ class Scanner {
 
 void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
                       const std::string& text) {
-  ProblemEvent e;
-  e.what = what;
-  e.fs = fs;
-  e.offset = offset;
-  e.text = text;
-  sink_.problem(e);
+  emitProblem(sink_, what, text, fs, -1, offset);
 }
 
 uint64_t Scanner::budget(int64_t length) const {

@@ -3,6 +3,17 @@
 
 #include <exception>
 
+void emitProblem(ScanSink& sink, ProblemEvent::What what, const std::string& text, int64_t fs,
+                 int64_t slot, uint64_t offset) {
+  ProblemEvent e;
+  e.what = what;
+  e.fs = fs;
+  e.slot = slot;
+  e.offset = offset;
+  e.text = text;
+  sink.problem(e);
+}
+
 void SinkList::start(const std::string& path) {
   for (auto& s : sinks_) s->start(path);
 }

@@ -154,6 +154,11 @@ class ScanSink {
   virtual bool lostOutput() const { return false; }
 };
 
+// Sends a problem to sink: what kind, its standard-error line, and where
+// (the file system, the slot of a file, an image offset) when known.
+void emitProblem(ScanSink& sink, ProblemEvent::What what, const std::string& text,
+                 int64_t fs = -1, int64_t slot = -1, uint64_t offset = 0);
+
 // Hands every event to each of several sinks, in order.
 class SinkList : public ScanSink {
  public:
