@@ -17,9 +17,10 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
-  // Called for every block; redraws when enough time has passed.
+  // Called between pieces of the scan (at most 512 KiB apart, or at each
+  // file system); redraws when enough time has passed.
   void update(int64_t pos, unsigned found) {
-    if (enabled_ && (++calls_ & 2047) == 0) maybeDraw(pos, found);
+    if (enabled_ && (++calls_ & 15) == 0) maybeDraw(pos, found);
   }
 
  private:
