@@ -41,41 +41,10 @@ uint64_t readSlots(const Image& image, uint64_t pos, char* buf, uint64_t k,
 }
 }  // namespace
 
-uint64_t UnusedSlotRuns::skipFrom(uint64_t pos) const {
-  const auto& runs = runs_[pos % BFS_INODESIZE];
-  auto it = runs.upper_bound(pos);
-  if (it == runs.begin()) return pos;
-  --it;
-  return it->second > pos ? it->second : pos;
-}
-
-void UnusedSlotRuns::add(uint64_t first, uint64_t end) {
-  if (end <= first) return;
-  auto& runs = runs_[first % BFS_INODESIZE];
-  auto it = runs.upper_bound(first);
-  if (it != runs.begin()) {
-    auto prev = std::prev(it);
-    if (prev->second >= first) {  // joins the run before it
-      first = prev->first;
-      end = std::max(end, prev->second);
-      runs.erase(prev);
-      --count_;
-    }
-  }
-  while (it != runs.end() && it->first <= end) {  // swallows the runs it reaches
-    end = std::max(end, it->second);
-    it = runs.erase(it);
-    --count_;
-  }
-  if (count_ >= kMaxRuns) return;  // full: forget this run
-  runs.emplace(first, end);
-  ++count_;
-}
-
 InodeTable::InodeTable(const Image& image, int64_t base, uint64_t slotCount)
     : image_(&image), base_(base), slotCount_(slotCount) {}
 
-void InodeTable::walk(uint64_t to, UnusedSlotRuns* unused,
+void InodeTable::walk(uint64_t to, OffsetRuns* unused,
                       const std::function<void(uint32_t, const char*)>& fn) const {
   // The slots lie back to back from 512 up to bdsup_start, which is below
   // 2^32, so a slot number fits in 32 bits and its offset does not wrap.
@@ -118,6 +87,10 @@ void InodeTable::walk(uint64_t to, UnusedSlotRuns* unused,
     // A stretch up to the next hole: the slots whose first two bytes lie
     // before it.
     uint64_t k = std::min(to - i, kSlotsPerRead);
+    if (unused) {  // up to the next run known to be unused
+      const uint64_t next = unused->nextStart(pos);
+      if (next != UINT64_MAX) k = std::min(k, (next - pos + BFS_INODESIZE - 1) / BFS_INODESIZE);
+    }
     const uint64_t hole = image_->nextHole(pos);
     if (hole < length) k = std::min(k, std::max<uint64_t>(1, (hole - pos) / BFS_INODESIZE));
 
@@ -156,7 +129,7 @@ void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
 }
 
 InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                            UnusedSlotRuns& unused) {
+                            OffsetRuns& unused) {
   InodeTable table(image, base, bsb.numInodes());
   table.unused_ = &unused;
   table.walk(table.slotCount_, &unused, [&](uint32_t slot, const char* raw) {

@@ -6,7 +6,7 @@
 // Memory stays bounded whatever the table claims or holds: up to a limit
 // the inodes in use are kept; past it, forEachInUse decodes the table a
 // second time, silently. Runs of unused slots that one file system's table
-// showed are remembered (UnusedSlotRuns), so that the tables of later file
+// showed are remembered (OffsetRuns), so that the tables of later file
 // systems that cover the same bytes do not read them again.
 #ifndef BFSSCAN_INODE_TABLE_H
 #define BFSSCAN_INODE_TABLE_H
@@ -14,27 +14,12 @@
 #include <bitset>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 
 #include "image.h"
 #include "sys/fs/bfs.h"
-
-// Ranges of the image where every slot of one alignment (image offset
-// modulo 62) is known to be unused: its first two bytes are zero.
-class UnusedSlotRuns {
- public:
-  // The end of the known run that holds slot position pos, or pos.
-  uint64_t skipFrom(uint64_t pos) const;
-  // Slots at first, first + 62, ... up to (not including) end are unused.
-  void add(uint64_t first, uint64_t end);
-
- private:
-  static constexpr size_t kMaxRuns = 16384;  // about 1 MiB
-  std::map<uint64_t, uint64_t> runs_[BFS_INODESIZE];  // start -> end, per alignment
-  size_t count_ = 0;
-};
+#include "offset_runs.h"
 
 class InodeTable {
  public:
@@ -48,7 +33,7 @@ class InodeTable {
   // loads the table of the file system at base, reporting and checking
   // every inode in use. Throws ReadFailure or InconsistentFileSystem.
   static InodeTable load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                         UnusedSlotRuns& unused);
+                         OffsetRuns& unused);
 
   // The slot count the superblock claims, counting the never-read slots 0
   // and 1 (not what the image holds).
@@ -66,7 +51,7 @@ class InodeTable {
   void add(uint32_t slot, const bfsDirent& bd);
   // Reads slots [from, to) and hands each slot in use to fn, skipping runs
   // known to be unused. Returns normally when every slot was read.
-  void walk(uint64_t to, UnusedSlotRuns* unused, const std::function<void(uint32_t, const char*)>& fn) const;
+  void walk(uint64_t to, OffsetRuns* unused, const std::function<void(uint32_t, const char*)>& fn) const;
 
   static constexpr size_t kMaxKept = 32768;  // inodes kept in memory: 2 MiB
 
@@ -76,7 +61,7 @@ class InodeTable {
   bool hasRoot_ = false;
   bfsDirent root_;
   std::bitset<65536> used16_;
-  UnusedSlotRuns* unused_ = nullptr;
+  OffsetRuns* unused_ = nullptr;
   std::vector<Entry> kept_;
   bool dropped_ = false;  // more inodes in use than kept: decode again
 };

@@ -1,10 +1,16 @@
 #include "root_directory.h"
 
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "aligned_buffer.h"
 #include "consistency.h"
+#include "signals.h"
 
 namespace {
 // A multiple of the entry size, so that no entry straddles two pieces.
-constexpr size_t kPiece = 1 << 20;
+constexpr uint64_t kPiece = 1 << 20;
 static_assert(kPiece % BFS_DIRENTSIZE == 0, "entries must not straddle pieces");
 }  // namespace
 
@@ -13,22 +19,79 @@ std::string NameTable::lookup(uint64_t ino) const {
   return it == names_.end() ? std::string() : it->second;
 }
 
+namespace {
+
+bool entryFree(const char* entry) { return entry[0] == 0 && entry[1] == 0; }
+
+uint64_t roundUp(uint64_t n, uint64_t to) { return (n + to - 1) / to * to; }
+
+// Notes the runs of free entries among the whole entries of a piece read at
+// at (a multiple of 16).
+void noteFreeEntries(uint64_t at, const char* piece, size_t n, OffsetRuns& freeEntries) {
+  uint64_t runStart = at;
+  size_t k = 0;
+  for (; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
+    if (entryFree(piece + k)) continue;
+    freeEntries.add(runStart, at + k);
+    runStart = at + k + BFS_DIRENTSIZE;
+  }
+  freeEntries.add(runStart, at + k);
+}
+
+}  // namespace
+
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
-                            const InodeTable& inodes) {
+                            const InodeTable& inodes, DirectoryMemo& memo) {
   const uint32_t first = root.d_sblock * BFS_BSIZE;
   const uint32_t length = root.d_eoffset - first + 1;
   const uint64_t pos = imageOffset(base, first);
+  const uint64_t end = pos + length;
+  const uint64_t wholeEnd = pos + length / BFS_DIRENTSIZE * BFS_DIRENTSIZE;
+  const uint64_t imageLength = static_cast<uint64_t>(image.length());
+  std::unique_ptr<AlignedBuffer> buf;
+  auto read = [&](uint64_t at, uint64_t n) {
+    if (!buf) buf = std::make_unique<AlignedBuffer>(kPiece);
+    image.readExact(at, buf->data(), static_cast<size_t>(n));
+    return buf->data();
+  };
 
-  // No entry is reported before the whole directory has been read. A small
-  // directory is read once; a large one is read through first, so that a
-  // directory running past the end of the image costs no memory and
-  // reports nothing, and then read again to walk it.
-  if (length > kPiece) {
-    image.forEachChunk(pos, length, kPiece, [](const char*, size_t) {});
+  // First every byte is read, reporting nothing, unless it was read before
+  // or lies in a hole (bytes past the end of the image are always tried, so
+  // that a directory that runs past it fails as it always did).
+  for (uint64_t p = pos; p < end;) {
+    checkInterrupted();
+    uint64_t skip = memo.read.skipFrom(p);
+    if (skip == p) skip = std::min(image.nextData(p), imageLength);
+    if (skip > p) {
+      p = std::min(skip, end);
+      continue;
+    }
+    const uint64_t n = std::min({kPiece, end - p, memo.read.nextStart(p) - p});
+    const char* piece = read(p, n);
+    noteFreeEntries(p, piece, static_cast<size_t>(n), memo.freeEntries);
+    memo.read.add(p, p + n);
+    p += n;
   }
 
+  // Then the entries in use are walked, in order, passing over runs of free
+  // entries and holes.
   NameTable names;
-  image.forEachChunk(pos, length, kPiece, [&](const char* piece, size_t n) {
+  for (uint64_t p = pos; p < wholeEnd;) {
+    checkInterrupted();
+    uint64_t skip = memo.freeEntries.skipFrom(p);
+    if (skip == p) {
+      const uint64_t data = image.nextData(p);
+      if (data >= p + 2) skip = p + roundUp(data - p - 1, BFS_DIRENTSIZE);
+    }
+    if (skip > p) {
+      p = std::min(skip, wholeEnd);
+      continue;
+    }
+    uint64_t n = std::min<uint64_t>(kPiece, wholeEnd - p);
+    n = std::min(n, roundUp(memo.freeEntries.nextStart(p) - p, BFS_DIRENTSIZE));
+    const uint64_t hole = image.nextHole(p);
+    if (hole > p) n = std::min(n, roundUp(hole - p, BFS_DIRENTSIZE));
+    const char* piece = read(p, n);
     for (size_t k = 0; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
       const bfsLDirs bld(piece + k);
       if (bld.undefined() || bld.l_ino == BFS_ROOTINO) continue;
@@ -36,6 +99,7 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
       require(inodes.inUse(bld.l_ino), "!bfsInodes[bld.l_ino].undefined()");
       names.set(bld.l_ino, bld.toString());
     }
-  });
+    p += n;
+  }
   return names;
 }

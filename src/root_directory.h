@@ -10,6 +10,7 @@
 
 #include "image.h"
 #include "inode_table.h"
+#include "offset_runs.h"
 
 class NameTable {
  public:
@@ -22,10 +23,21 @@ class NameTable {
   std::map<uint16_t, std::string> names_;
 };
 
+// What the directories of earlier file systems showed: the ranges already
+// read whole, and the runs of free entries (directory entries all lie at
+// multiples of 16 in the image).
+struct DirectoryMemo {
+  OffsetRuns read{1};
+  OffsetRuns freeEntries{BFS_DIRENTSIZE};
+};
+
 // Reads the root directory (the directory inode root) of the file system at
 // base and walks its 16-byte entries; a trailing partial entry is ignored.
-// Throws ReadFailure or InconsistentFileSystem.
+// No entry is reported before the whole directory has been read. What memo
+// knows (and the holes of a sparse image) is not read again, so that
+// directories that cover the same bytes cost little. Throws ReadFailure or
+// InconsistentFileSystem.
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
-                            const InodeTable& inodes);
+                            const InodeTable& inodes, DirectoryMemo& memo);
 
 #endif  // BFSSCAN_ROOT_DIRECTORY_H

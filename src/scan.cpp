@@ -51,7 +51,8 @@ class Scanner {
   const ScanOptions& options_;
   ScanSink& sink_;
   ScanTally tally_;
-  UnusedSlotRuns unused_;
+  OffsetRuns unusedSlots_{BFS_INODESIZE};
+  DirectoryMemo directories_;
   bool reachedEnd_ = false;
 };
 
@@ -99,11 +100,11 @@ void Scanner::processFileSystem(const Image& image, Extractor& extractor, const 
   fe.slotCount = bsb.numInodes();
   sink_.fileSystem(fe);
 
-  const InodeTable inodes = InodeTable::load(image, base, bsb, unused_);
+  const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_);
   NameTable names;
   if (const bfsDirent* root = inodes.root()) {
     try {
-      names = readRootDirectory(image, base, *root, inodes);
+      names = readRootDirectory(image, base, *root, inodes, directories_);
     } catch (ReadFailure& failure) {
       failure.setItem("root directory");
       throw;

@@ -189,4 +189,25 @@ TEST_F(HostileTest, NamesSharingOneExtentStopAtTheBudget) {
   EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"h.img"});
 }
 
+// A superblock every 31 blocks of a written-out image, each root directory
+// reaching the end of the image (and stopping on the next superblock, an
+// entry for inode 0x1bad): each directory's bytes are read once, not once
+// per file system.
+TEST_F(HostileTest, OverlappingDirectoriesAreNotReadAgainAndAgain) {
+  const uint64_t length = 64 << 20;
+  TestImage t(img);
+  t.bytes(0, std::string(length, '\0'));
+  unsigned count = 0;
+  for (uint64_t b = 0; b + 1024 <= length; b += 31 * 512, ++count) {
+    mkbfs::Inode root = rootInode(2, 1);
+    root.eblock = static_cast<uint32_t>((length - b - 1) / 512);
+    root.eoffset = static_cast<uint32_t>(length - b - 1);
+    t.superblock(b, 388 + 62 * 3, static_cast<uint32_t>(length - b)).inode(b, root);
+  }
+  const RunResult r = run({BFSSCAN_BIN, "-k", "h.img"}, dir.path(), limits(32 << 20, 3));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), count - 1);  // all but the last
+  EXPECT_THAT(r.out, EndsWith("end of h.img\n"));
+}
+
 }  // namespace
