@@ -102,6 +102,8 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
       if (!slotUnused(slot)) used(i + j, slot);
     }
     if (whole < k) {
+      // What was read before the failure is known all the same.
+      if (unused) unused->add(runStart, pos + whole * BFS_INODESIZE);
       ReadFailure end = failure ? *failure : ReadFailure(ReadFailure::kEndOfImage);
       end.setItem(slotName(i + whole));
       throw end;
@@ -139,8 +141,7 @@ InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBloc
     table.add(slot, bd);
   });
   if (table.dropped_) {
-    table.kept_.clear();
-    table.kept_.shrink_to_fit();
+    table.kept_ = std::deque<Entry>();
   }
   return table;
 }

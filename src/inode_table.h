@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <deque>
 
 #include "image.h"
 #include "sys/fs/bfs.h"
@@ -62,7 +62,7 @@ class InodeTable {
   bfsDirent root_;
   std::bitset<65536> used16_;
   OffsetRuns* unused_ = nullptr;
-  std::vector<Entry> kept_;
+  std::deque<Entry> kept_;  // grows without copying what it holds
   bool dropped_ = false;  // more inodes in use than kept: decode again
 };
 

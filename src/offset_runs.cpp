@@ -17,6 +17,12 @@ uint64_t OffsetRuns::nextStart(uint64_t pos) const {
   return it == runs.end() ? UINT64_MAX : it->first;
 }
 
+void OffsetRuns::erase(std::map<uint64_t, uint64_t>& runs,
+                       std::map<uint64_t, uint64_t>::iterator it) {
+  byLength_.erase({it->second - it->first, it->first});
+  runs.erase(it);
+}
+
 void OffsetRuns::add(uint64_t first, uint64_t end) {
   if (end <= first) return;
   auto& runs = runs_[first % size_];
@@ -26,16 +32,22 @@ void OffsetRuns::add(uint64_t first, uint64_t end) {
     if (prev->second >= first) {  // joins the run before it
       first = prev->first;
       end = std::max(end, prev->second);
-      runs.erase(prev);
-      --count_;
+      erase(runs, prev);
     }
   }
   while (it != runs.end() && it->first <= end) {  // swallows the runs it reaches
     end = std::max(end, it->second);
-    it = runs.erase(it);
-    --count_;
+    auto next = std::next(it);
+    erase(runs, it);
+    it = next;
   }
-  if (count_ >= kMaxRuns) return;
+  if (byLength_.size() >= kMaxRuns) {
+    // Full: the shortest range gives way, unless the new one is shorter.
+    const auto shortest = byLength_.begin();
+    if (shortest->first >= end - first) return;
+    auto& owner = runs_[shortest->second % size_];
+    erase(owner, owner.find(shortest->second));
+  }
   runs.emplace(first, end);
-  ++count_;
+  byLength_.insert({end - first, first});
 }

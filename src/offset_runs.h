@@ -4,14 +4,16 @@
 // slots of 62 bytes, directory entries of 16, whose inode number is zero),
 // kept apart per alignment (image offset modulo the record size), since a
 // run says nothing about records that straddle its positions; or, with a
-// size of 1, ranges already read whole. Bounded: when full, new ranges are
-// forgotten (and simply read again).
+// size of 1, ranges already read whole. Bounded: when full, the shortest
+// range gives way to a longer one (what is forgotten is simply read again).
 #ifndef BFSSCAN_OFFSET_RUNS_H
 #define BFSSCAN_OFFSET_RUNS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 class OffsetRuns {
@@ -27,11 +29,15 @@ class OffsetRuns {
   void add(uint64_t first, uint64_t end);
 
  private:
-  static constexpr size_t kMaxRuns = 16384;  // about 1 MiB
+  static constexpr size_t kMaxRuns = 16384;  // about 1.5 MiB
+
+  // (length, start) of every range, shortest first.
+  using ByLength = std::set<std::pair<uint64_t, uint64_t>>;
+  void erase(std::map<uint64_t, uint64_t>& runs, std::map<uint64_t, uint64_t>::iterator it);
 
   uint32_t size_;
   std::vector<std::map<uint64_t, uint64_t>> runs_;  // start -> end, per alignment
-  size_t count_ = 0;
+  ByLength byLength_;
 };
 
 #endif  // BFSSCAN_OFFSET_RUNS_H

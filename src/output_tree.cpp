@@ -48,6 +48,15 @@ bool identifyIn(int dirfd, const std::string& name, dev_t* dev, ino_t* ino) {
   return true;
 }
 
+// A directory at an output path is never replaced.
+void refuseDirectory(int dirfd, const std::string& name, const std::string& display) {
+  struct stat st;
+  if (dirfd >= 0 && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    fail("open", display, EISDIR);
+  }
+}
+
 // A name no file of the format can have: longer than 14 bytes.
 std::string temporaryName() {
   static unsigned counter = 0;
@@ -130,11 +139,7 @@ class DiskDirectory : public OutputDirectory {
   }
   std::unique_ptr<OutputFile> create(const std::string& name,
                                      const std::string& display) override {
-    struct stat st;
-    if (::fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode)) {
-      fail("open", display, EISDIR);
-    }
+    refuseDirectory(fd_.get(), name, display);
     return std::make_unique<DiskFile>(fd_.get(), name, display);
   }
 
@@ -150,6 +155,15 @@ int openRoot(const std::string& root, bool make) {
   }
   const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0 && (make || errno != ENOENT)) fail("use directory", root, errno);
+  if (fd < 0) {
+    // A dry run makes nothing, but says what making it would say.
+    struct stat st;
+    const std::string parent = fs::path(root).parent_path().string();
+    if (::stat(parent.empty() ? "." : parent.c_str(), &st) != 0) {
+      fail("create directory", root, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) fail("create directory", root, ENOTDIR);
+  }
   return fd;
 }
 
@@ -157,7 +171,14 @@ int openRoot(const std::string& root, bool make) {
 // anything else in its place is an output failure.
 bool existingDirectory(int dirfd, const std::string& name, const std::string& display) {
   struct stat st;
-  if (dirfd < 0 || ::fstatat(dirfd, name.c_str(), &st, 0) != 0) return false;
+  if (dirfd < 0) return false;
+  if (::fstatat(dirfd, name.c_str(), &st, 0) != 0) {
+    // Nothing there, or a link to nothing, which mkdir refuses alike.
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      fail("create directory", display, EEXIST);
+    }
+    return false;
+  }
   if (!S_ISDIR(st.st_mode)) fail("create directory", display, EEXIST);
   return true;
 }
@@ -209,7 +230,9 @@ class DryDirectory : public OutputDirectory {
   bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
     return identifyIn(fd_.get(), name, dev, ino);
   }
-  std::unique_ptr<OutputFile> create(const std::string&, const std::string&) override {
+  std::unique_ptr<OutputFile> create(const std::string& name,
+                                     const std::string& display) override {
+    refuseDirectory(fd_.get(), name, display);
     return std::make_unique<DryFile>();
   }
 

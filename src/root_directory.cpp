@@ -1,6 +1,7 @@
 #include "root_directory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -15,8 +16,16 @@ static_assert(kPiece % BFS_DIRENTSIZE == 0, "entries must not straddle pieces");
 }  // namespace
 
 std::string NameTable::lookup(uint64_t ino) const {
-  auto it = ino <= UINT16_MAX ? names_.find(static_cast<uint16_t>(ino)) : names_.end();
-  return it == names_.end() ? std::string() : it->second;
+  if (!names_ || ino > UINT16_MAX) return std::string();
+  const Name& n = names_[ino];
+  return std::string(n.bytes, n.length);
+}
+
+void NameTable::set(uint16_t ino, const std::string& name) {
+  if (!names_) names_.reset(new Name[UINT16_MAX + 1]());
+  Name& n = names_[ino];
+  n.length = static_cast<uint8_t>(std::min<size_t>(name.size(), BFS_DIRNAMELEN));
+  std::memcpy(n.bytes, name.data(), n.length);
 }
 
 namespace {

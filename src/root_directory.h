@@ -5,7 +5,7 @@
 #define BFSSCAN_ROOT_DIRECTORY_H
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
 
 #include "image.h"
@@ -16,11 +16,17 @@ class NameTable {
  public:
   // The name of inode ino, empty when no entry names it.
   std::string lookup(uint64_t ino) const;
-  void set(uint16_t ino, const std::string& name) { names_[ino] = name; }
+  // name: at most 14 bytes, as a directory entry gives it.
+  void set(uint16_t ino, const std::string& name);
 
  private:
-  // Entries carry 16-bit inode numbers, so this holds at most 65535 names.
-  std::map<uint16_t, std::string> names_;
+  // Entries carry 16-bit inode numbers and names of at most 14 bytes: one
+  // fixed table (under 1 MiB, made at the first name) holds them all.
+  struct Name {
+    uint8_t length;
+    char bytes[BFS_DIRNAMELEN];
+  };
+  std::unique_ptr<Name[]> names_;
 };
 
 // What the directories of earlier file systems showed: the ranges already

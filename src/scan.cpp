@@ -209,9 +209,13 @@ int Scanner::run() {
                 violation.condition());
   } catch (const Interrupted& interruption) {
     status = 128 + interruption.signal();
-    problem(ProblemEvent::kInterrupted, -1, static_cast<uint64_t>(s),
-            std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) +
-                " at byte " + std::to_string(s) + " of the image");
+    // Where the work was: the file system being read, or the block scan.
+    const std::string where = fsBase >= 0
+                                  ? "in the file system at " + std::to_string(fsBase)
+                                  : "at byte " + std::to_string(s) + " of the image";
+    problem(ProblemEvent::kInterrupted, fsBase, static_cast<uint64_t>(fsBase >= 0 ? fsBase : s),
+            std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) + " " +
+                where);
   } catch (const std::bad_alloc&) {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, "bfsscan: out of memory");

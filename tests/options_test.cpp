@@ -2,6 +2,9 @@
 // --max-output, and the command line itself.
 #include <gmock/gmock.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "harness.h"
 
@@ -33,6 +36,38 @@ TEST_F(OptionsTest, DryRunReportsWhatTheRealRunDoesAndWritesNothing) {
   EXPECT_EQ(real.status, 2);
   // With the directory there, both say "had existing".
   EXPECT_EQ(bfsscan({"--dry-run", "disk.img"}).out, bfsscan({"disk.img"}).out);
+}
+
+TEST_F(OptionsTest, DryRunFailsWhereTheRealRunWould) {
+  writeImage(img, {{"a", "alpha"}});
+  struct Case {
+    const char* what;
+    std::function<void()> setUp;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {"a directory at an output path", [&] { ::mkdir((dir / "disk-0").c_str(), 0755);
+                                              ::mkdir((dir / "disk-0/a").c_str(), 0755); },
+       {"disk.img"}, "bfsscan: cannot open \"disk-0/a\": Is a directory\n"},
+      {"a link to nothing as the directory", [&] { ::symlink("nowhere", (dir / "disk-0").c_str()); },
+       {"disk.img"}, "bfsscan: cannot create directory \"disk-0\": File exists\n"},
+      {"-C with a missing parent", [] {}, {"-C", "no/deeper", "disk.img"},
+       "bfsscan: cannot create directory \"no/deeper\": No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    c.setUp();
+    std::vector<std::string> dry = c.args;
+    dry.insert(dry.begin(), "-n");
+    const RunResult d = bfsscan(dry), r = bfsscan(c.args);
+    EXPECT_EQ(d.err, c.err) << c.what;
+    EXPECT_EQ(d.out, r.out) << c.what;
+    EXPECT_EQ(d.err, r.err) << c.what;
+    EXPECT_EQ(d.status, 2) << c.what;
+    EXPECT_EQ(r.status, 2) << c.what;
+    ::rmdir((dir / "disk-0/a").c_str());
+    ::rmdir((dir / "disk-0").c_str());
+    ::unlink((dir / "disk-0").c_str());
+  }
 }
 
 TEST_F(OptionsTest, DirectoryOption) {

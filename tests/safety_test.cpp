@@ -43,8 +43,7 @@ TEST_F(SafetyTest, InterruptionRemovesTheFileBeingWritten) {
   const RunResult r =
       scan("disk.img", dir.path(), shim({"BFSSCAN_TEST_SIGNAL_AT=" + std::to_string(inBig)}));
   EXPECT_EQ(r.status, 130);
-  EXPECT_THAT(r.err, testing::MatchesRegex("bfsscan: interrupted by SIGINT at byte [0-9]+ of "
-                                           "the image\n"));
+  EXPECT_EQ(r.err, "bfsscan: interrupted by SIGINT in the file system at 0\n");
   EXPECT_EQ(listTree(dir.path()), (std::vector<std::string>{"disk-0/", "disk-0/a", "disk.img"}));
 }
 
