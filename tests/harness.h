@@ -25,6 +25,16 @@ struct RunOptions {
   bool brokenPipeStdout = false;  // standard output a pipe whose reader is gone
 };
 
+// A CPU-time limit for work that takes a fraction of it in a plain build:
+// the sanitizers make the program several times slower.
+inline unsigned scaledCpuSeconds(unsigned plain) {
+#ifdef BFSSCAN_SANITIZED
+  return plain * 8;
+#else
+  return plain;
+#endif
+}
+
 inline RunOptions limits(uint64_t memoryBytes, unsigned cpuSeconds, uint64_t fileSizeBytes = 0) {
   RunOptions options;
   options.memoryBytes = memoryBytes;

@@ -141,7 +141,7 @@ TEST_F(HostileTest, OverlappingTablesAreNotReadAgainAndAgain) {
     t.superblock(b, start, start + 1);
   }
   t.length(length);
-  const RunResult r = scan("h.img", dir.path(), limits(32 << 20, 5));
+  const RunResult r = scan("h.img", dir.path(), limits(32 << 20, scaledCpuSeconds(5)));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), count);  // "has no root directory"
   EXPECT_THAT(r.out, EndsWith("end of h.img\n"));
@@ -204,7 +204,8 @@ TEST_F(HostileTest, OverlappingDirectoriesAreNotReadAgainAndAgain) {
     root.eoffset = static_cast<uint32_t>(length - b - 1);
     t.superblock(b, 388 + 62 * 3, static_cast<uint32_t>(length - b)).inode(b, root);
   }
-  const RunResult r = run({BFSSCAN_BIN, "-k", "h.img"}, dir.path(), limits(32 << 20, 3));
+  const RunResult r =
+      run({BFSSCAN_BIN, "-k", "h.img"}, dir.path(), limits(32 << 20, scaledCpuSeconds(3)));
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), count - 1);  // all but the last
   EXPECT_THAT(r.out, EndsWith("end of h.img\n"));
@@ -220,7 +221,8 @@ TEST_F(HostileTest, TablesCutOffByTheEndAreNotReadAgainAndAgain) {
   for (uint64_t b = 0; b < length; b += step) {
     t.superblock(b, 388 + 62 * ((0xFFFFFF00u - 388) / 62), 0xFFFFFFFF);
   }
-  const RunResult r = run({BFSSCAN_BIN, "-k", "-n", "h.img"}, dir.path(), limits(32 << 20, 3));
+  const RunResult r =
+      run({BFSSCAN_BIN, "-k", "-n", "h.img"}, dir.path(), limits(32 << 20, scaledCpuSeconds(3)));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1024);  // each one truncated
   EXPECT_THAT(r.out, EndsWith("end of h.img\n"));

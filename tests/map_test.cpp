@@ -113,13 +113,7 @@ class Feeder {
     sink_.file(f);
   }
   void problem(ProblemEvent::What what, int64_t slot, uint64_t offset, const std::string& text) {
-    ProblemEvent p;
-    p.fs = base_;
-    p.slot = slot;
-    p.offset = offset;
-    p.what = what;
-    p.text = text;
-    sink_.problem(p);
+    emitProblem(sink_, what, text, base_, slot, offset);
   }
 
  private:
