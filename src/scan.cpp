@@ -150,7 +150,8 @@ int Scanner::run() {
                   std::to_string(badFirst) + " to " + std::to_string(badLast) + ", skipped");
       badFirst = -1;
     };
-    for (;;) {
+    // The scan ends when no whole block is left.
+    while (static_cast<uint64_t>(s) + BFS_BSIZE <= static_cast<uint64_t>(length)) {
       checkInterrupted();
       progress.update(s, static_cast<unsigned>(tally_.fileSystems));
       bool hit;
@@ -192,6 +193,8 @@ int Scanner::run() {
       }
       fsBase = -1;
     }
+    endBadRun();
+    reachedEnd_ = true;
   } catch (const ReadFailure& failure) {
     if (failure.kind() == ReadFailure::kEndOfImage) {
       reachedEnd_ = true;
