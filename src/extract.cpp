@@ -87,11 +87,11 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
 }
 
 void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
-  const std::string where =
-      "bfsscan: file system at " + std::to_string(base) + ": inode " + std::to_string(ev.slot);
   const std::string display = displayPath(ev.dir, ev.name);
   auto skip = [&](const std::string& why) {
-    problem(ProblemEvent::kSkipped, base, ev.slot, where + " not extracted: " + why);
+    problem(ProblemEvent::kSkipped, base, ev.slot,
+            "bfsscan: file system at " + std::to_string(base) + ": inode " +
+                std::to_string(ev.slot) + " not extracted: " + why);
     ++tally_.skipped;
     tally_.incomplete = true;
     ev.status = FileEvent::kSkipped;

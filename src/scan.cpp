@@ -47,6 +47,8 @@ class Scanner {
   // block scan when base < 0).
   void readProblem(const ReadFailure& failure, int64_t base, int64_t length, bool scanEnds);
   uint64_t budget(int64_t length) const;
+  // The line for a violated condition in the file system at base.
+  void inconsistent(int64_t base, const InconsistentFileSystem& violation);
 
   const ScanOptions& options_;
   ScanSink& sink_;
@@ -59,6 +61,13 @@ class Scanner {
 void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
                       const std::string& text) {
   emitProblem(sink_, what, text, fs, -1, offset);
+}
+
+void Scanner::inconsistent(int64_t base, const InconsistentFileSystem& violation) {
+  tally_.inconsistent = true;
+  problem(ProblemEvent::kInconsistent, base, static_cast<uint64_t>(base),
+          "bfsscan: inconsistent file system at " + std::to_string(base) + ": " +
+              violation.condition());
 }
 
 uint64_t Scanner::budget(int64_t length) const {
@@ -183,10 +192,7 @@ int Scanner::run() {
         }
       } catch (const InconsistentFileSystem& violation) {
         if (!options_.keepGoing) throw;
-        tally_.inconsistent = true;
-        problem(ProblemEvent::kInconsistent, base, static_cast<uint64_t>(base),
-                "bfsscan: inconsistent file system at " + std::to_string(base) + ": " +
-                    violation.condition());
+        inconsistent(base, violation);
       } catch (const ReadFailure& failure) {
         if (!options_.keepGoing || failure.kind() == ReadFailure::kShrunk) throw;
         readProblem(failure, base, length, false);
@@ -206,10 +212,7 @@ int Scanner::run() {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, std::string("bfsscan: ") + failure.what());
   } catch (const InconsistentFileSystem& violation) {
-    tally_.inconsistent = true;
-    problem(ProblemEvent::kInconsistent, fsBase, static_cast<uint64_t>(fsBase),
-            "bfsscan: inconsistent file system at " + std::to_string(fsBase) + ": " +
-                violation.condition());
+    inconsistent(fsBase, violation);
   } catch (const Interrupted& interruption) {
     status = 128 + interruption.signal();
     // Where the work was: the file system being read, or the block scan.
