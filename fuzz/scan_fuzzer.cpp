@@ -12,7 +12,7 @@
 #include <ostream>
 #include <streambuf>
 
-#include "report.h"
+#include "console.h"
 #include "scan.h"
 #include "text_report.h"
 
@@ -36,8 +36,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char tmpl[] = "/tmp/bfsscan-fuzz-XXXXXX";
   if (!::mkdtemp(tmpl) || ::chdir(tmpl) != 0) abort();
   g_work = tmpl;
-  setReportStream(&g_discard);
-  setDiagStream(&g_discard);
   ::atexit([] {
     boost::system::error_code ec;
     fs::remove_all(g_work, ec);
@@ -52,12 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Once as by default, once keeping going past damage.
   for (const bool keepGoing : {false, true}) {
-    ScanOptions options;
-    options.image = "fuzz.img";
-    options.keepGoing = keepGoing;
-    options.format = ImageFormat::kRaw;  // the scanner, not the container libraries
-    TextReport report(options.image);
-    do_scan(options, report);
+    ScanRequest request;
+    request.image = "fuzz.img";
+    request.config.keepGoing = keepGoing;
+    request.format = ImageFormat::kRaw;  // the scanner, not the container libraries
+    StreamConsole console(g_discard, g_discard);
+    TextReport report(console, request.image);
+    do_scan(request, report);
   }
   // Only extraction directories may have appeared next to the image.
   boost::system::error_code ec;

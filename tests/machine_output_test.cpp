@@ -15,7 +15,8 @@
 #include "hashing.h"
 #include "json_lines.h"
 #include "output_failure.h"
-#include "report.h"
+#include "console.h"
+#include "record_events.h"
 #include "results_file.h"
 
 namespace {
@@ -59,7 +60,7 @@ FileEvent fileEvent(const bfsDirent& d, uint32_t slot, const std::string& name,
   FileEvent e;
   e.fs = 512;
   e.slot = slot;
-  e.inode = &d;
+  e.inode = inodeFields(d);
   e.dir = "disk-512";
   e.name = name;
   e.first = d.d_sblock * BFS_BSIZE;
@@ -71,13 +72,13 @@ FileEvent fileEvent(const bfsDirent& d, uint32_t slot, const std::string& name,
 }
 
 // Standard error, captured for the length of a test.
-class CaptureDiag {
+class CaptureDiag : public StreamConsole {
  public:
-  CaptureDiag() { setDiagStream(&err_); }
-  ~CaptureDiag() { setDiagStream(nullptr); }
+  CaptureDiag() : StreamConsole(out_, err_) {}
   std::string text() const { return err_.str(); }
 
  private:
+  std::ostringstream out_;
   std::ostringstream err_;
 };
 
@@ -182,7 +183,7 @@ TEST(ResultsFile, ClosedStandardOutputIsNoticedOnce) {
   ::dup2(pipeFds[1], STDOUT_FILENO);
   ::close(pipeFds[1]);
   {
-    ResultsFile out("-");
+    ResultsFile out("-", "", &err);
     out.writeLine("one");
     out.writeLine("two");
     out.close();
@@ -261,10 +262,7 @@ TEST(JsonLines, OneObjectPerEvent) {
   const bfsDirent badExtent = inode(4, BFS_VREG, 0100644, 9, 0x800);
   const bfsDirent badType = inode(5, 7, 0100644, 5, 0xa00);
   const std::string entryBytes("\0\x03x\xff|", 5);
-  std::ostringstream report;  // the entry reports itself when decoded
-  setReportStream(&report);
   const bfsLDirs entry((entryBytes + std::string(11, '\0')).data());
-  setReportStream(nullptr);
   {
     JsonLinesSink sink(std::make_unique<ResultsFile>(dir / "json"), "1.2.3");
     sink.start("d\xffisk.img");
@@ -281,11 +279,11 @@ TEST(JsonLines, OneObjectPerEvent) {
     accepted.nr = accepted.nr2 = 3;
     accepted.verdict = HitEvent::kAccepted;
     sink.hit(accepted);
-    sink.fileSystem({512, &sb, 3});
-    sink.inode({512, 2, &root, InodeEvent::kDecoded});
-    sink.inode({512, 4, &badExtent, InodeEvent::kBadExtent});
-    sink.inode({512, 5, &badType, InodeEvent::kBadType});
-    sink.dirent({512, &entry});
+    sink.fileSystem({512, sb.bdsup_bfsmagic, sb.bdsup_start, sb.bdsup_end, 3});
+    sink.inode({512, 2, inodeFields(root), InodeEvent::kDecoded});
+    sink.inode({512, 4, inodeFields(badExtent, bfsDirent::kBadExtent), InodeEvent::kBadExtent});
+    sink.inode({512, 5, inodeFields(badType, bfsDirent::kBadType), InodeEvent::kBadType});
+    sink.dirent({512, entry.l_ino, entry.toString()});
     sink.directory({512, "disk-512", false});
     sink.file(fileEvent(root, 2, ".", FileEvent::kDirectory));
     sink.file(fileEvent(file, 3, "x\xff|", FileEvent::kPending));

@@ -13,7 +13,8 @@
 
 #include "harness.h"
 #include "output_failure.h"
-#include "report.h"
+#include "console.h"
+#include "record_events.h"
 #include "svg_map.h"
 
 namespace {
@@ -82,7 +83,9 @@ class Feeder {
     sb_ = superblock(start, end);
     FileSystemEvent fs;
     fs.base = base;
-    fs.superblock = &sb_;
+    fs.magic = sb_.bdsup_bfsmagic;
+    fs.start = sb_.bdsup_start;
+    fs.end = sb_.bdsup_end;
     fs.slotCount = sb_.numInodes();
     sink_.fileSystem(fs);
     inode(2, 2, rootBytes);
@@ -96,7 +99,7 @@ class Feeder {
     InodeEvent e;
     e.fs = base_;
     e.slot = slot;
-    e.inode = &d;
+    e.inode = inodeFields(d);
     sink_.inode(e);
   }
   void file(uint16_t slot, uint32_t block, uint32_t length, const std::string& name,
@@ -303,15 +306,14 @@ TEST(MapTest, MapThatCannotBeWritten) {
   }
 
   ASSERT_EQ(::mkdir((dir / "gone").c_str(), 0700), 0);
-  MapSink late(dir / "gone/map.svg");
+  std::ostringstream out, err;
+  StreamConsole console(out, err);
+  MapSink late(dir / "gone/map.svg", "", &console);
   late.open();
   ASSERT_EQ(listTree(dir / "gone").size(), 1u);  // the temporary file
   ::unlink((dir / "gone/" + listTree(dir / "gone")[0]).c_str());
   ::rmdir((dir / "gone").c_str());
-  std::ostringstream err;
-  setDiagStream(&err);
   late.end(EndEvent());
-  setDiagStream(nullptr);
   EXPECT_EQ(err.str(), "bfsscan: cannot write \"" + dir.path() + "/gone/map.svg\": No such file or directory\n");
   EXPECT_TRUE(late.lostOutput());
 }

@@ -53,6 +53,11 @@ void SinkList::end(const EndEvent& e) {
   }
   if (failure) std::rethrow_exception(failure);
 }
+
+void SinkList::progress(int64_t position, uint64_t fileSystems) {
+  for (auto& s : sinks_) s->progress(position, fileSystems);
+}
+
 bool SinkList::lostOutput() const {
   bool lost = false;
   for (const auto& s : sinks_) lost = s->lostOutput() || lost;

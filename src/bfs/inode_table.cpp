@@ -7,7 +7,7 @@
 #include "aligned_buffer.h"
 #include "consistency.h"
 #include "record_events.h"
-#include "signals.h"
+#include "stop.h"
 
 namespace {
 constexpr uint64_t kSlotsPerRead = 16384;  // about 1 MiB of slots
@@ -66,7 +66,7 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
   std::unique_ptr<AlignedBuffer> buf;
 
   for (uint64_t i = BFS_ROOTINO; i < to;) {
-    checkInterrupted();
+    checkStop(stop_);
     const uint64_t pos = slotPos(i);
     // Runs known to be unused, and holes of a sparse image, are passed over.
     uint64_t skipTo = unused ? unused->skipFrom(pos) : pos;
@@ -131,14 +131,12 @@ void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
 }
 
 InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                            OffsetRuns& unused) {
+                            OffsetRuns& unused, ScanSink& sink, const StopToken* stop) {
   InodeTable table(image, base, bsb.numInodes());
   table.unused_ = &unused;
+  table.stop_ = stop;
   table.walk(table.slotCount_, &unused, [&](uint32_t slot, const char* raw) {
-    recordPlace().slot = slot;
-    const uint64_t pos = imageOffset(base, bfsDirent::bfsINO2OFF(slot));
-    const bfsDirent bd(raw, static_cast<bfs_pos_t>(pos + BFS_INODESIZE));
-    table.add(slot, bd);
+    table.add(slot, decodeAndReport(raw, base, slot, sink));
   });
   if (table.dropped_) {
     table.kept_ = std::deque<Entry>();
@@ -151,9 +149,7 @@ void InodeTable::forEachInUse(const std::function<void(const Entry&)>& fn) const
     for (const Entry& e : kept_) fn(e);
     return;
   }
-  // Decoded and checked once already: this pass only hands them out.
-  NullSink silent;
-  RecordSinkScope scope(silent);
+  // Decoded, reported and checked once already: this pass only hands them out.
   walk(slotCount_, unused_, [&](uint32_t slot, const char* raw) {
     const Entry e{slot, bfsDirent(raw, 0)};
     fn(e);

@@ -20,6 +20,8 @@
 #include "image.h"
 #include "sys/fs/bfs.h"
 #include "offset_runs.h"
+#include "scan_sink.h"
+#include "stop.h"
 
 class InodeTable {
  public:
@@ -29,11 +31,11 @@ class InodeTable {
     bfsDirent inode;
   };
 
-  // Prints "Scanning inodes..." (with the superblock lines before it) and
-  // loads the table of the file system at base, reporting and checking
-  // every inode in use. Throws ReadFailure or InconsistentFileSystem.
+  // Loads the table of the file system at base, sending every inode in use
+  // to sink and checking it. Throws ReadFailure, InconsistentFileSystem or
+  // Interrupted (when stop asks).
   static InodeTable load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                         OffsetRuns& unused);
+                         OffsetRuns& unused, ScanSink& sink, const StopToken* stop);
 
   // The slot count the superblock claims, counting the never-read slots 0
   // and 1 (not what the image holds).
@@ -62,6 +64,7 @@ class InodeTable {
   bfsDirent root_;
   std::bitset<65536> used16_;
   OffsetRuns* unused_ = nullptr;
+  const StopToken* stop_ = nullptr;
   std::deque<Entry> kept_;  // grows without copying what it holds
   bool dropped_ = false;  // more inodes in use than kept: decode again
 };

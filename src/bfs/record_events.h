@@ -1,35 +1,31 @@
-// Where the record classes send what they decode: the sink of the running
-// scan, and the place being decoded (the file system and the inode slot),
-// which the stage that decodes them sets. Without a scan the records go to
-// the text report.
+// The events of decoded records: the stage that decodes a record (the
+// block scan, the inode table, the root directory) sends its event with
+// these, then acts on a violated check. The records themselves never emit.
 #ifndef BFSSCAN_RECORD_EVENTS_H
 #define BFSSCAN_RECORD_EVENTS_H
 
 #include <cstdint>
 
 #include "scan_sink.h"
+#include "sys/fs/bfs.h"
 
-struct RecordPlace {
-  int64_t fs = 0;     // base of the file system being decoded
-  uint32_t slot = 0;  // slot of the inode being decoded
-};
+// The fields of an inode in host order, as far as they were decoded.
+bfsscan::Inode inodeFields(const bfsDirent& d, bfsDirent::Stage stage = bfsDirent::kDecoded);
 
-ScanSink& recordSink();
-RecordPlace& recordPlace();
+// Tests the block read at image offset s for the magic, sends the hit to
+// sink and checks it: true when accepted as a file system. Throws
+// InconsistentFileSystem after sending the hit.
+bool detectAndReport(const char* block, int64_t s, ScanSink& sink);
 
-// Sends the records decoded during its lifetime to sink.
-class RecordSinkScope {
- public:
-  explicit RecordSinkScope(ScanSink& sink);
-  ~RecordSinkScope();
-  RecordSinkScope(const RecordSinkScope&) = delete;
-  RecordSinkScope& operator=(const RecordSinkScope&) = delete;
+// Decodes the slot raw (slot number slot of the file system at fs), sends
+// its inode event to sink, as far as it was decoded, and throws
+// InconsistentFileSystem when a check failed.
+bfsDirent decodeAndReport(const char* raw, int64_t fs, uint32_t slot, ScanSink& sink);
 
- private:
-  ScanSink* previous_;
-};
+// Decodes a directory entry and sends it to sink when it is in use.
+bfsLDirs decodeAndReportEntry(const char* raw, int64_t fs, ScanSink& sink);
 
-// A sink that drops every event: records decoded a second time, silently.
+// A sink that drops every event.
 class NullSink : public ScanSink {};
 
 #endif  // BFSSCAN_RECORD_EVENTS_H

@@ -7,7 +7,8 @@
 
 #include "aligned_buffer.h"
 #include "consistency.h"
-#include "signals.h"
+#include "record_events.h"
+#include "stop.h"
 
 namespace {
 // A multiple of the entry size, so that no entry straddles two pieces.
@@ -50,7 +51,8 @@ void noteFreeEntries(uint64_t at, const char* piece, size_t n, OffsetRuns& freeE
 }  // namespace
 
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
-                            const InodeTable& inodes, DirectoryMemo& memo) {
+                            const InodeTable& inodes, DirectoryMemo& memo, ScanSink& sink,
+                            const StopToken* stop) {
   const uint32_t first = root.d_sblock * BFS_BSIZE;
   const uint32_t length = root.d_eoffset - first + 1;
   const uint64_t pos = imageOffset(base, first);
@@ -68,7 +70,7 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
   // or lies in a hole (bytes past the end of the image are always tried, so
   // that a directory that runs past it fails as it always did).
   for (uint64_t p = pos; p < end;) {
-    checkInterrupted();
+    checkStop(stop);
     uint64_t skip = memo.read.skipFrom(p);
     if (skip == p) skip = std::min(image.nextData(p), imageLength);
     if (skip > p) {
@@ -86,7 +88,7 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
   // entries and holes.
   NameTable names;
   for (uint64_t p = pos; p < wholeEnd;) {
-    checkInterrupted();
+    checkStop(stop);
     uint64_t skip = memo.freeEntries.skipFrom(p);
     if (skip == p) {
       const uint64_t data = image.nextData(p);
@@ -102,7 +104,7 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
     if (hole > p) n = std::min(n, roundUp(hole - p, BFS_DIRENTSIZE));
     const char* piece = read(p, n);
     for (size_t k = 0; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
-      const bfsLDirs bld(piece + k);
+      const bfsLDirs bld = decodeAndReportEntry(piece + k, base, sink);
       if (bld.undefined() || bld.l_ino == BFS_ROOTINO) continue;
       require(bld.l_ino < inodes.slotCount(), "bld.l_ino < bsb.numInodes()");
       require(inodes.inUse(bld.l_ino), "!bfsInodes[bld.l_ino].undefined()");

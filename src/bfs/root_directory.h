@@ -11,6 +11,8 @@
 #include "image.h"
 #include "inode_table.h"
 #include "offset_runs.h"
+#include "scan_sink.h"
+#include "stop.h"
 
 class NameTable {
  public:
@@ -39,11 +41,13 @@ struct DirectoryMemo {
 
 // Reads the root directory (the directory inode root) of the file system at
 // base and walks its 16-byte entries; a trailing partial entry is ignored.
-// No entry is reported before the whole directory has been read. What memo
+// Every entry in use goes to sink, but none before the whole directory
+// has been read. What memo
 // knows (and the holes of a sparse image) is not read again, so that
 // directories that cover the same bytes cost little. Throws ReadFailure or
-// InconsistentFileSystem.
+// InconsistentFileSystem, or Interrupted when stop asks.
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
-                            const InodeTable& inodes, DirectoryMemo& memo);
+                            const InodeTable& inodes, DirectoryMemo& memo, ScanSink& sink,
+                            const StopToken* stop);
 
 #endif  // BFSSCAN_ROOT_DIRECTORY_H

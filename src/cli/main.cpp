@@ -9,17 +9,57 @@
 #include "json_lines.h"
 #include "options.h"
 #include "output_failure.h"
+#include "progress.h"
 #include "results_file.h"
 #include "scan.h"
 #include "scan_sink.h"
 #include "signals.h"
 #include "svg_map.h"
+#include "terminal.h"
 #include "terminal_summary.h"
 #include "text_report.h"
 
 #ifndef BFSSCAN_VERSION
 #define BFSSCAN_VERSION "unknown"
 #endif
+
+namespace {
+
+// The sinks of the command: a results file that cannot be finished at the
+// end is said on standard error, and makes the status 2.
+class CommandSinks : public SinkList {
+ public:
+  explicit CommandSinks(Terminal& terminal) : terminal_(terminal) {}
+  void end(const EndEvent& e) override {
+    try {
+      SinkList::end(e);
+    } catch (const OutputFailure& failure) {
+      terminal_.err() << "bfsscan: " << failure.what() << '\n' << std::flush;
+      failed_ = true;
+    }
+  }
+  bool lostOutput() const override { return failed_ || SinkList::lostOutput(); }
+
+ private:
+  Terminal& terminal_;
+  bool failed_ = false;
+};
+
+ScanRequest scanRequest(const ScanOptions& options) {
+  ScanRequest request;
+  request.image = options.image;
+  request.format = options.format;
+  bfsscan::ScanConfig& config = request.config;
+  config.directory = options.directory;
+  config.dryRun = options.dryRun;
+  config.keepGoing = options.keepGoing;
+  config.preserve = options.preserve;
+  if (options.maxOutputGiven) config.maxOutput = options.maxOutput;
+  config.hashes = options.hashes;
+  return request;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);  // the report is buffered; see text_report.h
@@ -38,35 +78,39 @@ int main(int argc, char** argv) {
     case Command::kScan:
       break;
   }
-  installSignalHandlers();
+  bfsscan::StopToken stop;
+  installSignalHandlers(stop);
+  Terminal terminal;
 
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
   try {
-    SinkList sinks;
-    sinks.add(std::make_unique<TextReport>(options.image, reportToStdout));
+    CommandSinks sinks(terminal);
+    sinks.add(std::make_unique<TextReport>(terminal, options.image, reportToStdout));
+    sinks.add(std::make_unique<Progress>(terminal));  // drawn after the length line
     if (!options.bodyFile.empty()) {
       const bool md5 =
           std::find(options.hashes.begin(), options.hashes.end(), "md5") != options.hashes.end();
       sinks.add(std::make_unique<BodyFileSink>(
-          std::make_unique<ResultsFile>(options.bodyFile, options.image), md5));
+          std::make_unique<ResultsFile>(options.bodyFile, options.image, &terminal), md5));
     }
     if (!options.jsonFile.empty()) {
       sinks.add(std::make_unique<JsonLinesSink>(
-          std::make_unique<ResultsFile>(options.jsonFile, options.image), BFSSCAN_VERSION));
+          std::make_unique<ResultsFile>(options.jsonFile, options.image, &terminal),
+          BFSSCAN_VERSION));
     }
     if (!options.mapFile.empty()) {
-      auto map = std::make_unique<MapSink>(options.mapFile, options.image);
+      auto map = std::make_unique<MapSink>(options.mapFile, options.image, &terminal);
       map->open();  // a map that cannot be written is known before the scan
       sinks.add(std::move(map));
     }
-    auto summary = std::make_unique<TerminalSummary>();
+    auto summary = std::make_unique<TerminalSummary>(terminal);
     summary->watch(&sinks);
     sinks.add(std::move(summary));  // last: after every other sink has ended
-    return do_scan(options, sinks);
+    return do_scan(scanRequest(options), sinks, &stop);
   } catch (const OutputFailure& failure) {
-    // a results file or map that cannot be created, or a results file not closed at the end
-    std::cerr << "bfsscan: " << failure.what() << std::endl;
+    // a results file or map that cannot be created
+    terminal.err() << "bfsscan: " << failure.what() << std::endl;
     return kExitIncomplete;
   }
 }

@@ -1,22 +1,9 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 #include "human_units.h"
 
 namespace {
 constexpr auto kInterval = std::chrono::milliseconds(250);
-bool g_shown = false;
-
-// Columns of the terminal on standard error; 80 when it does not say.
-size_t terminalColumns() {
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
 }  // namespace
 
 std::string formatProgress(int64_t pos, int64_t total, double seconds, unsigned found) {
@@ -35,37 +22,30 @@ std::string formatProgress(int64_t pos, int64_t total, double seconds, unsigned 
   return line;
 }
 
-void clearProgressLine() {
-  if (!g_shown) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
-  g_shown = false;
-}
+Progress::Progress(Terminal& terminal) : terminal_(terminal) {}
 
-Progress::Progress(int64_t total)
-    : enabled_(::isatty(STDERR_FILENO) == 1),
-      total_(total),
-      started_(std::chrono::steady_clock::now()),
-      last_(started_) {
+void Progress::image(const ImageEvent& e) {
+  enabled_ = terminal_.errIsTerminal();
+  total_ = e.length;
+  started_ = std::chrono::steady_clock::now();
+  last_ = started_;
   if (enabled_) draw(0, 0);
 }
 
-Progress::~Progress() { clearProgressLine(); }
+void Progress::end(const EndEvent&) {
+  enabled_ = false;
+  terminal_.clearProgress();
+}
 
-void Progress::maybeDraw(int64_t pos, unsigned found) {
+void Progress::maybeDraw(int64_t pos, uint64_t found) {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_ < kInterval) return;
   last_ = now;
   draw(pos, found);
 }
 
-void Progress::draw(int64_t pos, unsigned found) {
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  std::string line = formatProgress(pos, total_, seconds, found);
-  // A line that wraps could not be taken back with a carriage return.
-  const size_t columns = terminalColumns();
-  if (line.size() >= columns) line.resize(columns - 1);
-  std::fprintf(stderr, "\r\033[K%s", line.c_str());
-  std::fflush(stderr);
-  g_shown = true;
+void Progress::draw(int64_t pos, uint64_t found) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  terminal_.showProgress(formatProgress(pos, total_, seconds, static_cast<unsigned>(found)));
 }

@@ -1,8 +1,8 @@
-// A progress line on standard error for long scans, shown only when
-// standard error is a terminal: bytes scanned of the total, the percentage,
-// the rate, an estimate of the time left, and the file systems found so far.
-// It is redrawn a few times a second and cleared before any other line is
-// written and at the end.
+// A progress line for long scans, shown only when standard error is a
+// terminal: bytes scanned of the total, the percentage, the rate, an
+// estimate of the time left, and the file systems found so far. It is
+// redrawn a few times a second; the terminal takes it off before any other
+// line is written, and at the end.
 #ifndef BFSSCAN_PROGRESS_H
 #define BFSSCAN_PROGRESS_H
 
@@ -10,25 +10,28 @@
 #include <cstdint>
 #include <string>
 
-class Progress {
- public:
-  explicit Progress(int64_t total);
-  ~Progress();
-  Progress(const Progress&) = delete;
-  Progress& operator=(const Progress&) = delete;
+#include "scan_sink.h"
+#include "terminal.h"
 
+class Progress : public ScanSink {
+ public:
+  explicit Progress(Terminal& terminal);
+
+  void image(const ImageEvent& e) override;  // the total is known: drawn at 0
   // Called between pieces of the scan (at most 512 KiB apart, or at each
   // file system); redraws when enough time has passed.
-  void update(int64_t pos, unsigned found) {
+  void progress(int64_t pos, uint64_t found) override {
     if (enabled_ && (++calls_ & 15) == 0) maybeDraw(pos, found);
   }
+  void end(const EndEvent& e) override;
 
  private:
-  void maybeDraw(int64_t pos, unsigned found);
-  void draw(int64_t pos, unsigned found);
+  void maybeDraw(int64_t pos, uint64_t found);
+  void draw(int64_t pos, uint64_t found);
 
-  bool enabled_;
-  int64_t total_;
+  Terminal& terminal_;
+  bool enabled_ = false;
+  int64_t total_ = 0;
   uint32_t calls_ = 0;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point last_;
@@ -39,8 +42,5 @@ class Progress {
 // 1 min 02 s left, 3 file systems". The rate and the time left appear once
 // a second has passed and something was scanned.
 std::string formatProgress(int64_t pos, int64_t total, double seconds, unsigned found);
-
-// Takes the progress line off the terminal, if one is shown.
-void clearProgressLine();
 
 #endif  // BFSSCAN_PROGRESS_H

@@ -1,11 +1,8 @@
 #include "terminal_summary.h"
 
-#include <unistd.h>
-
-#include <cstdio>
+#include <ostream>
 
 #include "human_units.h"
-#include "progress.h"
 
 namespace {
 
@@ -31,10 +28,11 @@ std::string formatSummary(const EndEvent& e, double seconds) {
          statusMeaning(e.status);
 }
 
-TerminalSummary::TerminalSummary() : TerminalSummary(::isatty(STDERR_FILENO) == 1) {}
+TerminalSummary::TerminalSummary(Terminal& terminal)
+    : TerminalSummary(terminal, terminal.errIsTerminal()) {}
 
-TerminalSummary::TerminalSummary(bool enabled)
-    : enabled_(enabled), started_(std::chrono::steady_clock::now()) {}
+TerminalSummary::TerminalSummary(Terminal& terminal, bool enabled)
+    : terminal_(terminal), enabled_(enabled), started_(std::chrono::steady_clock::now()) {}
 
 void TerminalSummary::start(const std::string& /*path*/) {
   started_ = std::chrono::steady_clock::now();
@@ -46,7 +44,5 @@ void TerminalSummary::end(const EndEvent& e) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   EndEvent shown = e;
   if (shown.status == 0 && watched_ && watched_->lostOutput()) shown.status = 2;
-  clearProgressLine();
-  std::fprintf(stderr, "%s\n", formatSummary(shown, seconds).c_str());
-  std::fflush(stderr);
+  terminal_.err() << formatSummary(shown, seconds) << '\n' << std::flush;
 }

@@ -9,11 +9,13 @@
 #include <string>
 
 #include "scan_sink.h"
+#include "terminal.h"
 
 class TerminalSummary : public ScanSink {
  public:
-  TerminalSummary();  // enabled when standard error is a terminal
-  explicit TerminalSummary(bool enabled);
+  // Enabled when standard error is a terminal (or as enabled says).
+  explicit TerminalSummary(Terminal& terminal);
+  TerminalSummary(Terminal& terminal, bool enabled);
   void start(const std::string& path) override;  // the clock starts here
   void end(const EndEvent& e) override;
   // Sinks whose own output failing at the end makes the status 2 (the
@@ -21,6 +23,7 @@ class TerminalSummary : public ScanSink {
   void watch(const ScanSink* sinks) { watched_ = sinks; }
 
  private:
+  Terminal& terminal_;
   bool enabled_;
   const ScanSink* watched_ = nullptr;
   std::chrono::steady_clock::time_point started_;

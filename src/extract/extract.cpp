@@ -6,7 +6,8 @@
 #include <boost/filesystem.hpp>
 
 #include "escape.h"
-#include "signals.h"
+#include "record_events.h"
+#include "stop.h"
 
 namespace fs = boost::filesystem;
 
@@ -28,13 +29,15 @@ bool isSafeName(const std::string& name) {
 }
 
 Extractor::Extractor(const Image& image, const std::string& imagePath,
-                     const ExtractOptions& options, ScanSink& sink, ScanTally& tally)
+                     const ExtractOptions& options, ScanSink& sink, ScanTally& tally,
+                     const StopToken* stop)
     : image_(image),
       imagePath_(imagePath),
       options_(options),
       sink_(sink),
       tally_(tally),
-      tree_(options.dryRun ? dryRunTree(options.directory) : diskTree(options.directory)) {}
+      stop_(stop),
+      tree_(options.dryRun ? dryRunTree(options.directory) : diskTree(options.directory, stop)) {}
 
 void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
                         const std::string& text) {
@@ -66,12 +69,12 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
 
   written_.clear();
   inodes.forEachInUse([&](const InodeTable::Entry& entry) {
-    checkInterrupted();
+    checkStop(stop_);
     const bfsDirent& inode = entry.inode;
     FileEvent ev;
     ev.fs = base;
     ev.slot = entry.slot;
-    ev.inode = &inode;
+    ev.inode = inodeFields(inode);
     ev.dir = dirName;
     ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
     ev.imageOffset = imageOffset(base, ev.first);
@@ -137,9 +140,8 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
     std::unique_ptr<OutputFile> out = dir.create(ev.name, display);
     copy(ev.imageOffset, ev.length, *out, hasher);
     if (options_.preserve) {
-      const bfsvattr& a = ev.inode->d_fattr;
-      const std::string failed =
-          out->applyAttributes({a.va_mode, a.va_uid, a.va_gid, a.va_atime, a.va_mtime});
+      const bfsscan::Inode& a = ev.inode;
+      const std::string failed = out->applyAttributes({a.mode, a.uid, a.gid, a.atime, a.mtime});
       if (!failed.empty()) {
         tally_.incomplete = true;
         problem(ProblemEvent::kPreserve, base, ev.slot,
@@ -147,7 +149,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
                     failed);
       }
     }
-    checkInterrupted();  // a file whose copy a signal cut into is not kept
+    checkStop(stop_);  // a file whose copy a signal cut into is not kept
     out->commit();
   } catch (ReadFailure& failure) {
     failure.setItem("data of inode " + std::to_string(ev.slot));
@@ -194,7 +196,7 @@ void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hash
   // tells a read failure from a write one.
   if (image_.rawFd() >= 0 && out.fd() >= 0 && !hasher.active()) {
     while (n > 0) {
-      checkInterrupted();
+      checkStop(stop_);
       loff_t from = static_cast<loff_t>(pos);
       const uint64_t length = static_cast<uint64_t>(image_.length());
       if (pos >= length) break;  // nothing past the measured length
@@ -207,7 +209,7 @@ void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hash
     }
   }
   image_.forEachChunk(pos, n, kCopyPiece, [&](const char* piece, size_t len) {
-    checkInterrupted();
+    checkStop(stop_);
     hasher.update(piece, len);
     out.write(piece, len);
   });

@@ -20,6 +20,7 @@
 #include "root_directory.h"
 #include "scan_sink.h"
 #include "scan_tally.h"
+#include "stop.h"
 
 struct ExtractOptions {
   std::string directory;   // where extraction directories go; empty: here
@@ -38,7 +39,7 @@ class Extractor {
   // Opens (or, in a dry run, looks at) the output directory. Throws
   // OutputFailure.
   Extractor(const Image& image, const std::string& imagePath, const ExtractOptions& options,
-            ScanSink& sink, ScanTally& tally);
+            ScanSink& sink, ScanTally& tally, const StopToken* stop = nullptr);
 
   // Extracts the file system at base. Files that cannot be given a safe
   // name are reported and left out. Throws OutputFailure, Interrupted, and
@@ -55,6 +56,7 @@ class Extractor {
   ExtractOptions options_;
   ScanSink& sink_;
   ScanTally& tally_;
+  const StopToken* stop_;
   std::unique_ptr<OutputTree> tree_;
   bool budgetSpent_ = false;
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "escape.h"
-#include "signals.h"
+#include "stop.h"
 
 namespace fs = boost::filesystem;
 
@@ -57,18 +57,25 @@ void refuseDirectory(int dirfd, const std::string& name, const std::string& disp
   }
 }
 
+// What the files of one tree share: the stop token, and the counter of
+// their temporary names.
+struct TreeContext {
+  const StopToken* stop = nullptr;
+  unsigned counter = 0;
+};
+
 // A name no file of the format can have: longer than 14 bytes.
-std::string temporaryName() {
-  static unsigned counter = 0;
-  return ".bfsscan-part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+std::string temporaryName(TreeContext& context) {
+  return ".bfsscan-part-" + std::to_string(::getpid()) + "-" + std::to_string(++context.counter);
 }
 
 class DiskFile : public OutputFile {
  public:
-  DiskFile(int dirfd, const std::string& name, const std::string& display)
-      : dirfd_(dirfd), name_(name), display_(display) {
+  DiskFile(int dirfd, const std::string& name, const std::string& display,
+           TreeContext& context)
+      : dirfd_(dirfd), name_(name), display_(display), stop_(context.stop) {
     for (int tries = 0; fd_ < 0; ++tries) {
-      temp_ = temporaryName();
+      temp_ = temporaryName(context);
       fd_ = ::openat(dirfd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                      0666);
       if (fd_ < 0 && (errno != EEXIST || tries > 100)) fail("open", display_, errno);
@@ -88,7 +95,7 @@ class DiskFile : public OutputFile {
       const ssize_t put = ::write(fd_, data, n);
       if (put < 0) {
         if (errno == EINTR) {
-          checkInterrupted();
+          checkStop(stop_);
           continue;
         }
         fail("write", display_, errno);
@@ -127,24 +134,26 @@ class DiskFile : public OutputFile {
  private:
   int dirfd_;
   std::string name_, display_, temp_;
+  const StopToken* stop_;
   int fd_ = -1;
   bool committed_ = false;
 };
 
 class DiskDirectory : public OutputDirectory {
  public:
-  explicit DiskDirectory(int fd) : fd_(fd) {}
+  DiskDirectory(int fd, TreeContext& context) : fd_(fd), context_(context) {}
   bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
     return identifyIn(fd_.get(), name, dev, ino);
   }
   std::unique_ptr<OutputFile> create(const std::string& name,
                                      const std::string& display) override {
     refuseDirectory(fd_.get(), name, display);
-    return std::make_unique<DiskFile>(fd_.get(), name, display);
+    return std::make_unique<DiskFile>(fd_.get(), name, display, context_);
   }
 
  private:
   Fd fd_;
+  TreeContext& context_;
 };
 
 // Opens root (made when missing), or the working directory.
@@ -190,7 +199,9 @@ bool existingDirectory(int dirfd, const std::string& name, const std::string& di
 
 class DiskTree : public OutputTree {
  public:
-  explicit DiskTree(const std::string& root) : root_(openRoot(root, true)) {}
+  DiskTree(const std::string& root, const StopToken* stop) : root_(openRoot(root, true)) {
+    context_.stop = stop;
+  }
   std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) override {
     existed = false;
     if (::mkdirat(root_.get(), name.c_str(), 0777) != 0) {
@@ -209,11 +220,12 @@ class DiskTree : public OutputTree {
       }
       fail("use directory", name, err);
     }
-    return std::make_unique<DiskDirectory>(fd);
+    return std::make_unique<DiskDirectory>(fd, context_);
   }
 
  private:
   Fd root_;
+  TreeContext context_;
 };
 
 class DryFile : public OutputFile {
@@ -259,8 +271,8 @@ class DryRunTree : public OutputTree {
 
 }  // namespace
 
-std::unique_ptr<OutputTree> diskTree(const std::string& root) {
-  return std::make_unique<DiskTree>(root);
+std::unique_ptr<OutputTree> diskTree(const std::string& root, const StopToken* stop) {
+  return std::make_unique<DiskTree>(root, stop);
 }
 
 std::unique_ptr<OutputTree> dryRunTree(const std::string& root) {

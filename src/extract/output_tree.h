@@ -15,6 +15,7 @@
 #include <string>
 
 #include "output_failure.h"
+#include "stop.h"
 
 // Inode attributes to give a file (--preserve).
 struct FileAttributes {
@@ -55,8 +56,9 @@ class OutputTree {
 };
 
 // Files written below root ("" for the working directory); root itself is
-// made when missing (its parent must exist). Throws OutputFailure.
-std::unique_ptr<OutputTree> diskTree(const std::string& root);
+// made when missing (its parent must exist); a write cut short by a signal
+// ends with Interrupted when stop asks. Throws OutputFailure.
+std::unique_ptr<OutputTree> diskTree(const std::string& root, const StopToken* stop = nullptr);
 // Nothing written: what exists below root is looked at only.
 std::unique_ptr<OutputTree> dryRunTree(const std::string& root);
 

@@ -2,6 +2,7 @@
 #include "body_file.h"
 
 #include "escape.h"
+#include "sys/fs/bfs.h"
 
 namespace {
 
@@ -55,14 +56,14 @@ BodyFileSink::BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5)
     : out_(std::move(out)), md5_(md5) {}
 
 void BodyFileSink::file(const FileEvent& e) {
-  if (e.status == FileEvent::kPending || e.inode == nullptr) return;
-  const bfsvattr& a = e.inode->d_fattr;
+  if (e.status == FileEvent::kPending) return;
+  const bfsscan::Inode& a = e.inode;
   const std::string sep = "|";
   out_->writeLine(md5Field(e, md5_) + sep + bodyName(e) + sep + std::to_string(e.slot) + sep +
-                  bodyModeString(a.va_type, a.va_mode) + sep + std::to_string(a.va_uid) + sep +
-                  std::to_string(a.va_gid) + sep + std::to_string(e.length) + sep +
-                  std::to_string(a.va_atime) + sep + std::to_string(a.va_mtime) + sep +
-                  std::to_string(a.va_ctime) + sep + "0");
+                  bodyModeString(a.type, a.mode) + sep + std::to_string(a.uid) + sep +
+                  std::to_string(a.gid) + sep + std::to_string(e.length) + sep +
+                  std::to_string(a.atime) + sep + std::to_string(a.mtime) + sep +
+                  std::to_string(a.ctime) + sep + "0");
 }
 
 void BodyFileSink::end(const EndEvent&) { out_->close(); }

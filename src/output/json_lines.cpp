@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "escape.h"
+#include "sys/fs/bfs.h"
 
 namespace {
 
@@ -14,10 +15,6 @@ Json record(const char* type) {
   j["type"] = type;
   return j;
 }
-
-// A field of a packed on-disk record, copied out: the JSON library takes
-// its arguments by reference, which a misaligned field cannot give.
-uint64_t field(uint64_t value) { return value; }
 
 // Octal with a leading 0, a zero as a bare 0: "0100644".
 std::string octal(uint32_t value) {
@@ -100,53 +97,48 @@ void JsonLinesSink::hit(const HitEvent& e) {
 void JsonLinesSink::fileSystem(const FileSystemEvent& e) {
   Json j = record("fs");
   j["offset"] = e.base;
-  if (e.superblock != nullptr) {
-    j["start"] = field(e.superblock->bdsup_start);
-    j["end"] = field(e.superblock->bdsup_end);
-  }
+  j["start"] = e.start;
+  j["end"] = e.end;
   j["inodes"] = e.slotCount;
   write(*out_, j);
 }
 
 void JsonLinesSink::inode(const InodeEvent& e) {
-  if (e.inode == nullptr) return;
-  const bfsDirent& d = *e.inode;
+  const bfsscan::Inode& d = e.inode;
   Json j = record("inode");
   j["fs"] = e.fs;
   j["slot"] = e.slot;
-  j["ino"] = field(d.d_ino);
+  j["ino"] = d.ino;
   if (e.stage == InodeEvent::kBadExtent) {
     j["damaged"] = "extent";
     write(*out_, j);
     return;
   }
-  const uint32_t first = d.d_sblock * BFS_BSIZE;  // as the file system computes it
+  const uint32_t first = d.firstByte();  // as the file system computes it
   if (e.stage == InodeEvent::kBadType) {
     j["damaged"] = "type";
   } else {
-    const bfsvattr& a = d.d_fattr;
-    j["file_type"] = a.va_type == BFS_VDIR ? "dir" : "reg";
-    j["mode"] = octal(a.va_mode);
-    j["uid"] = field(a.va_uid);
-    j["gid"] = field(a.va_gid);
-    j["nlink"] = field(a.va_nlink);
-    j["atime"] = field(a.va_atime);
-    j["mtime"] = field(a.va_mtime);
-    j["ctime"] = field(a.va_ctime);
+    j["file_type"] = d.isDirectory() ? "dir" : "reg";
+    j["mode"] = octal(d.mode);
+    j["uid"] = d.uid;
+    j["gid"] = d.gid;
+    j["nlink"] = d.nlink;
+    j["atime"] = d.atime;
+    j["mtime"] = d.mtime;
+    j["ctime"] = d.ctime;
   }
-  j["first_block"] = field(d.d_sblock);
-  j["last_block"] = field(d.d_eblock);
+  j["first_block"] = d.firstBlock;
+  j["last_block"] = d.lastBlock;
   j["image_offset"] = static_cast<uint64_t>(e.fs) + first;
-  j["length"] = static_cast<uint64_t>(d.d_eoffset - first) + 1;
+  j["length"] = d.length();
   write(*out_, j);
 }
 
 void JsonLinesSink::dirent(const DirentEvent& e) {
-  if (e.entry == nullptr) return;
-  const std::string name = e.entry->toString();
+  const std::string& name = e.name;
   Json j = record("dirent");
   j["fs"] = e.fs;
-  j["ino"] = field(e.entry->l_ino);
+  j["ino"] = e.ino;
   j["name"] = escapeBodyName(name);
   j["name_hex"] = hexBytes(name);
   write(*out_, j);
@@ -158,7 +150,7 @@ void JsonLinesSink::file(const FileEvent& e) {
   Json j = record("file");
   j["fs"] = e.fs;
   j["slot"] = e.slot;
-  if (e.inode != nullptr) j["ino"] = field(e.inode->d_ino);
+  j["ino"] = e.inode.ino;
   j["name"] = escapeBodyName(e.name);
   j["name_hex"] = hexBytes(e.name);
   j["path"] = e.name.empty() ? Json() : Json(escapeBodyName(e.dir + "/" + e.name));

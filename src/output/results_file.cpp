@@ -8,12 +8,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ostream>
+#include <iostream>
 
 #include "escape.h"
 #include "output_failure.h"
-#include "progress.h"
-#include "report.h"
 
 namespace {
 
@@ -25,7 +23,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-ResultsFile::ResultsFile(const std::string& path, const std::string& image) : path_(path) {
+ResultsFile::ResultsFile(const std::string& path, const std::string& image, Console* console)
+    : path_(path), console_(console) {
   if (path == "-") {
     stdout_ = true;
     fd_ = STDOUT_FILENO;
@@ -50,7 +49,7 @@ void ResultsFile::fail(int error) {
 void ResultsFile::writeLine(const std::string& line) {
   if (lost_ || failed_) return;
   if (fd_ < 0) fail(EBADF);
-  if (stdout_) clearProgressLine();
+  if (stdout_ && console_ != nullptr) console_->beforeRawOutput();
   const std::string data = line + '\n';
   size_t done = 0;
   while (done < data.size()) {
@@ -60,7 +59,7 @@ void ResultsFile::writeLine(const std::string& line) {
       const int error = n < 0 ? errno : EIO;
       if (!stdout_) fail(error);
       lost_ = true;
-      diag() << "bfsscan: cannot write to standard output: " << std::strerror(error) << std::endl;
+      (console_ != nullptr ? console_->err() : std::cerr) << "bfsscan: cannot write to standard output: " << std::strerror(error) << std::endl;
       return;
     }
     done += static_cast<size_t>(n);

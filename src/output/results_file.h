@@ -6,12 +6,17 @@
 
 #include <string>
 
+#include "console.h"
+
 class ResultsFile {
  public:
   // Creates or truncates path (mode 0666 less the umask), or takes standard
   // output for "-". Throws OutputFailure when the file cannot be created, or
   // when it is the same file as image (the image to be scanned; may be empty).
-  explicit ResultsFile(const std::string& path, const std::string& image = "");
+  // Standard output is written after console's progress line is taken off,
+  // and a failure to write it is said on console's error stream.
+  explicit ResultsFile(const std::string& path, const std::string& image = "",
+                       Console* console = nullptr);
   ~ResultsFile();
   ResultsFile(const ResultsFile&) = delete;
   ResultsFile& operator=(const ResultsFile&) = delete;
@@ -32,6 +37,7 @@ class ResultsFile {
   [[noreturn]] void fail(int error);
 
   std::string path_;
+  Console* console_;
   int fd_ = -1;
   bool stdout_ = false;
   bool lost_ = false;

@@ -3,49 +3,51 @@
 #include <boost/filesystem.hpp>
 #include <ostream>
 
-#include <unistd.h>
-
 #include "report.h"
+#include "sys/fs/bfs.h"
 
 namespace fs = boost::filesystem;
 
-TextReport::TextReport(const std::string& imagePath, bool withReport)
-    : path_(imagePath), withReport_(withReport), interactive_(::isatty(STDOUT_FILENO) == 1) {}
+TextReport::TextReport(Console& console, const std::string& imagePath, bool withReport)
+    : console_(console),
+      path_(imagePath),
+      withReport_(withReport),
+      interactive_(console.outIsTerminal()) {}
 
 void TextReport::endLine() {
-  std::ostream& out = report();
+  std::ostream& out = console_.out();
   out << '\n';
   if (interactive_) out.flush();
   noticeFailure();
 }
 
 void TextReport::flush() {
-  report().flush();
+  console_.out().flush();
   noticeFailure();
 }
 
 void TextReport::noticeFailure() {
-  if (!report() && !lost_) {
+  if (!console_.out() && !lost_) {
     lost_ = true;
-    diag() << "bfsscan: cannot write the report to standard output\n" << std::flush;
+    console_.err() << "bfsscan: cannot write the report to standard output\n" << std::flush;
   }
 }
 
 void TextReport::start(const std::string& path) {
   if (!withReport_) return;
-  report() << "scanning " << path;
+  console_.out() << "scanning " << path;
   endLine();
 }
 
 void TextReport::image(const ImageEvent& e) {
   if (!withReport_) return;
-  report() << e.length << " bytes / " << e.length / BFS_BSIZE << " sectors to read";
+  console_.out() << e.length << " bytes / " << e.length / BFS_BSIZE << " sectors to read";
   endLine();
 }
 
 void TextReport::hit(const HitEvent& e) {
   if (!withReport_) return;
-  std::ostream& out = report();
+  std::ostream& out = console_.out();
   const uint64_t base = static_cast<uint64_t>(e.offset);
   flush();  // what came before a hit is shown before its file system is read
   out << "hit magic at " << Hex{base} << " (" << e.offset << ")";
@@ -78,12 +80,12 @@ void TextReport::hit(const HitEvent& e) {
 
 void TextReport::fileSystem(const FileSystemEvent& e) {
   if (!withReport_) return;
-  std::ostream& out = report();
+  std::ostream& out = console_.out();
   out << "Reading superblock...";
   endLine();
   out << "size of superblock: " << Hex{sizeof(bdsuper)};
   endLine();
-  out << "Magic: " << Hex{e.superblock->bdsup_bfsmagic};
+  out << "Magic: " << Hex{e.magic};
   endLine();
   out << "Scanning inodes...";
   endLine();
@@ -91,31 +93,31 @@ void TextReport::fileSystem(const FileSystemEvent& e) {
 
 void TextReport::inode(const InodeEvent& e) {
   if (!withReport_) return;
-  std::ostream& out = report();
-  const bfsDirent& d = *e.inode;
-  out << "Inode " << Hex{d.d_ino} << " ";
+  std::ostream& out = console_.out();
+  const bfsscan::Inode& d = e.inode;
+  out << "Inode " << Hex{d.ino} << " ";
   if (e.stage == InodeEvent::kBadExtent) {
     endLine();
     return;
   }
-  const uint32_t first = d.d_sblock * BFS_BSIZE;
-  const uint32_t distance = d.d_eoffset - first;
-  out << Hex{d.d_sblock} << "[" << Hex{first} << "] "
-      << "- " << Hex{d.d_eblock} << "[" << Hex{d.d_eblock * BFS_BSIZE} << "] "
-      << "(" << Hex{d.d_eoffset} << ") "
+  const uint32_t first = d.firstByte();
+  const uint32_t distance = d.lastByte - first;
+  out << Hex{d.firstBlock} << "[" << Hex{first} << "] "
+      << "- " << Hex{d.lastBlock} << "[" << Hex{d.lastBlock * BFS_BSIZE} << "] "
+      << "(" << Hex{d.lastByte} << ") "
       << "size " << Hex{distance} << " (" << distance << ")";
   endLine();
   if (e.stage == InodeEvent::kBadType) return;
-  out << "type " << (d.d_fattr.va_type == BFS_VDIR ? "dir" : "reg")
-      << " mode " << Oct{d.d_fattr.va_mode}
-      << " owner " << d.d_fattr.va_uid << "/" << d.d_fattr.va_gid
-      << " links " << d.d_fattr.va_nlink;
+  out << "type " << (d.isDirectory() ? "dir" : "reg")
+      << " mode " << Oct{d.mode}
+      << " owner " << d.uid << "/" << d.gid
+      << " links " << d.nlink;
   endLine();
 }
 
 void TextReport::dirent(const DirentEvent& e) {
   if (!withReport_) return;
-  report() << "directory entry for inode " << Hex{e.entry->l_ino} << " '" << e.entry->toString()
+  console_.out() << "directory entry for inode " << Hex{e.ino} << " '" << e.name
            << "'";
   endLine();
 }
@@ -124,10 +126,10 @@ void TextReport::directory(const DirectoryEvent& e) {
   if (!withReport_) return;
   // Boost.Filesystem's path inserter quotes: "a&"b" for a"b.
   const fs::path dir(e.path);
-  report() << "writing files to directory " << dir;
+  console_.out() << "writing files to directory " << dir;
   endLine();
   if (e.existed) {
-    report() << "had existing " << dir;
+    console_.out() << "had existing " << dir;
     endLine();
   }
 }
@@ -136,8 +138,8 @@ void TextReport::file(const FileEvent& e) {
   if (!withReport_ || e.status != FileEvent::kPending) return;
   fs::path fpath(e.dir);
   fpath /= e.name;
-  const uint32_t distance = e.inode->d_eoffset - e.first;
-  report() << "copying " << fpath << " " << Hex{e.first} << "-" << Hex{e.inode->d_eoffset} << " "
+  const uint32_t distance = e.inode.lastByte - e.first;
+  console_.out() << "copying " << fpath << " " << Hex{e.first} << "-" << Hex{e.inode.lastByte} << " "
            << distance;
   endLine();
   if (e.length >= kLargeFile) flush();  // shown before a long copy
@@ -145,13 +147,13 @@ void TextReport::file(const FileEvent& e) {
 
 void TextReport::problem(const ProblemEvent& e) {
   if (withReport_) flush();  // the report stays in step with the problems
-  diag() << e.text + '\n' << std::flush;  // one write a line
+  console_.err() << e.text + '\n' << std::flush;  // one write a line
 }
 
 void TextReport::end(const EndEvent& e) {
   if (!withReport_) return;
   if (e.reachedEnd) {
-    report() << "end of " << path_;
+    console_.out() << "end of " << path_;
     endLine();
   }
   flush();

@@ -9,13 +9,14 @@
 
 #include <string>
 
+#include "console.h"
 #include "scan_sink.h"
 
 class TextReport : public ScanSink {
  public:
-  // Problems only, no report lines, when withReport is false (standard
-  // output taken by another result).
-  explicit TextReport(const std::string& imagePath, bool withReport = true);
+  // Writes to console's streams. Problems only, no report lines, when
+  // withReport is false (standard output taken by another result).
+  TextReport(Console& console, const std::string& imagePath, bool withReport = true);
 
   void start(const std::string& path) override;
   void image(const ImageEvent& e) override;
@@ -37,6 +38,7 @@ class TextReport : public ScanSink {
 
   static constexpr uint64_t kLargeFile = 1 << 20;
 
+  Console& console_;
   std::string path_;
   bool withReport_;
   bool interactive_;

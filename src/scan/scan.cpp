@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -9,16 +10,11 @@
 #include "consistency.h"
 #include "escape.h"
 #include "extract.h"
-#include "image.h"
 #include "inode_table.h"
-#include "progress.h"
 #include "record_events.h"
-#include "report.h"
 #include "root_directory.h"
 #include "scan_tally.h"
-#include "signals.h"
 #include "sys/fs/bfs.h"
-#include "text_report.h"
 
 namespace {
 
@@ -32,29 +28,53 @@ const char* signalName(int sig) {
   }
 }
 
+// A violated condition or a failed read, met in a file system or in the
+// block scan, carried as a value to the one place that decides what follows.
+struct Failure {
+  enum Kind { kViolation, kRead };
+  Kind kind = kRead;
+  int64_t fs = -1;  // the file system it was met in; -1 for the block scan
+  std::string condition;
+  ReadFailure read{ReadFailure::kEndOfImage};
+};
+
+// What follows a failure: the scan goes on with the next block (the file
+// system, or the unreadable block, is passed over) or ends there.
+enum class Next { kGoOn, kStop };
+
 // One run: the image, the options, the sink and what has been done so far.
 class Scanner {
  public:
-  Scanner(const ScanOptions& options, ScanSink& sink) : options_(options), sink_(sink) {}
-  int run();
+  Scanner(const ScanRequest& request, ScanSink& sink, const StopToken* stop)
+      : request_(request), config_(request.config), sink_(sink), stop_(stop) {}
+  bfsscan::Outcome run(const Image* given);
 
  private:
-  // Reports, checks and extracts the file system whose superblock is block.
-  void processFileSystem(const Image& image, Extractor& extractor, const char* block,
-                         int64_t base);
+  void scan(const Image& image);
+  // Reports, checks and extracts the file system whose superblock is block;
+  // returns what went wrong in it, if anything.
+  std::optional<Failure> processFileSystem(const Image& image, Extractor& extractor,
+                                           const char* block, int64_t base);
+  // The failure policy: whether the scan goes on after f, by the options.
+  Next decide(const Failure& f) const;
+  // Says what f means, for a scan that goes on or stops (next).
+  void report(const Failure& f, Next next);
   void problem(ProblemEvent::What what, int64_t fs, uint64_t offset, const std::string& text);
   // The line for a read that failed in the file system at base (or in the
   // block scan when base < 0).
-  void readProblem(const ReadFailure& failure, int64_t base, int64_t length, bool scanEnds);
-  uint64_t budget(int64_t length) const;
-  // The line for a violated condition in the file system at base.
-  void inconsistent(int64_t base, const InconsistentFileSystem& violation);
+  void readProblem(const ReadFailure& failure, int64_t base, bool scanEnds);
+  uint64_t budget() const;
 
-  const ScanOptions& options_;
+  const ScanRequest& request_;
+  const bfsscan::ScanConfig& config_;
   ScanSink& sink_;
+  const StopToken* stop_;
   ScanTally tally_;
   OffsetRuns unusedSlots_{BFS_INODESIZE};
   DirectoryMemo directories_;
+  int64_t length_ = 0;
+  int64_t position_ = 0;  // the block being examined
+  int64_t fsBase_ = -1;   // the file system being processed
   bool reachedEnd_ = false;
 };
 
@@ -63,31 +83,23 @@ void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
   emitProblem(sink_, what, text, fs, -1, offset);
 }
 
-void Scanner::inconsistent(int64_t base, const InconsistentFileSystem& violation) {
-  tally_.inconsistent = true;
-  problem(ProblemEvent::kInconsistent, base, static_cast<uint64_t>(base),
-          "bfsscan: inconsistent file system at " + std::to_string(base) + ": " +
-              violation.condition());
-}
-
-uint64_t Scanner::budget(int64_t length) const {
-  if (options_.maxOutputGiven) return options_.maxOutput;
-  const uint64_t sixteenTimes = static_cast<uint64_t>(length) <= (UINT64_MAX >> 4)
-                                    ? static_cast<uint64_t>(length) << 4
+uint64_t Scanner::budget() const {
+  if (config_.maxOutput) return *config_.maxOutput;
+  const uint64_t sixteenTimes = static_cast<uint64_t>(length_) <= (UINT64_MAX >> 4)
+                                    ? static_cast<uint64_t>(length_) << 4
                                     : UINT64_MAX;
   return std::max(sixteenTimes, kMinimumBudget);
 }
 
-void Scanner::readProblem(const ReadFailure& failure, int64_t base, int64_t length,
-                          bool scanEnds) {
+void Scanner::readProblem(const ReadFailure& failure, int64_t base, bool scanEnds) {
   tally_.incomplete = true;
-  const std::string image = escapeForDiag(options_.image);
+  const std::string image = escapeForDiag(request_.image);
   if (failure.kind() == ReadFailure::kEndOfImage) {
     std::string text = "bfsscan: file system at " + std::to_string(base) + " is truncated: " +
                        failure.item() + " runs past the end of the image (" +
-                       std::to_string(length) + " bytes)";
+                       std::to_string(length_) + " bytes)";
     if (scanEnds) text += "; the rest of the image was not scanned (--keep-going scans it)";
-    problem(ProblemEvent::kTruncated, base, static_cast<uint64_t>(length), text);
+    problem(ProblemEvent::kTruncated, base, static_cast<uint64_t>(length_), text);
     return;
   }
   std::string text = "error reading " + image + ": " + failure.description();
@@ -99,127 +111,168 @@ void Scanner::readProblem(const ReadFailure& failure, int64_t base, int64_t leng
           base, 0, text);
 }
 
-void Scanner::processFileSystem(const Image& image, Extractor& extractor, const char* block,
-                                int64_t base) {
-  const bfsSuperBlock bsb(block, base);
-  recordPlace().fs = base;
-  FileSystemEvent fe;
-  fe.base = base;
-  fe.superblock = &bsb;
-  fe.slotCount = bsb.numInodes();
-  sink_.fileSystem(fe);
-
-  const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_);
-  NameTable names;
-  if (const bfsDirent* root = inodes.root()) {
-    try {
-      names = readRootDirectory(image, base, *root, inodes, directories_);
-    } catch (ReadFailure& failure) {
-      failure.setItem("root directory");
-      throw;
-    }
-  } else {
-    problem(ProblemEvent::kNoRoot, base, 0,
-            "bfsscan: file system at " + std::to_string(base) + " has no root directory");
+Next Scanner::decide(const Failure& f) const {
+  if (!config_.keepGoing) return Next::kStop;
+  if (f.kind == Failure::kViolation) return Next::kGoOn;
+  switch (f.read.kind()) {
+    case ReadFailure::kShrunk: return Next::kStop;  // nothing after it can be trusted
+    case ReadFailure::kSystemError: return Next::kGoOn;
+    case ReadFailure::kEndOfImage: return f.fs >= 0 ? Next::kGoOn : Next::kStop;
   }
-  extractor.extract(base, inodes, names);
+  return Next::kStop;
 }
 
-int Scanner::run() {
-  const std::string& f = options_.image;
-  int status = kExitSuccess;
-  int64_t s = 0;        // the block being examined
-  int64_t fsBase = -1;  // the file system being processed
-  int64_t length = 0;
+void Scanner::report(const Failure& f, Next next) {
+  if (f.kind == Failure::kViolation) {
+    tally_.inconsistent = true;
+    problem(ProblemEvent::kInconsistent, f.fs, static_cast<uint64_t>(f.fs),
+            "bfsscan: inconsistent file system at " + std::to_string(f.fs) + ": " + f.condition);
+    return;
+  }
+  if (next == Next::kStop && f.read.kind() == ReadFailure::kEndOfImage) {
+    reachedEnd_ = true;  // nothing is left to scan
+    if (f.fs < 0) return;
+  }
+  readProblem(f.read, f.fs, next == Next::kStop);
+}
+
+std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor& extractor,
+                                                  const char* block, int64_t base) {
+  Failure f;
+  f.fs = base;
   try {
-    sink_.start(f);
-    const std::unique_ptr<Image> opened = openImage(f, options_.format);
-    const Image& image = *opened;
-    length = image.length();
-    sink_.image({f, length, image.formatName()});
+    if (!detectAndReport(block, base, sink_)) return std::nullopt;
+    ++tally_.fileSystems;
+    const bfsSuperBlock bsb(block, base);
+    FileSystemEvent fe;
+    fe.base = base;
+    fe.magic = bsb.bdsup_bfsmagic;
+    fe.start = bsb.bdsup_start;
+    fe.end = bsb.bdsup_end;
+    fe.slotCount = bsb.numInodes();
+    sink_.fileSystem(fe);
 
-    ExtractOptions extract;
-    extract.directory = options_.directory;
-    extract.dryRun = options_.dryRun;
-    extract.preserve = options_.preserve;
-    extract.keepGoing = options_.keepGoing;
-    extract.maxOutput = budget(length);
-    extract.hashes = options_.hashes;
-    Extractor extractor(image, f, extract, sink_, tally_);
-
-    BlockReader blocks(image);
-    Progress progress(length);
-    // The run of unreadable blocks being passed over (keep-going).
-    int64_t badFirst = -1, badLast = -1;
-    std::string badWhy;
-    auto endBadRun = [&]() {
-      if (badFirst < 0) return;
-      problem(ProblemEvent::kUnreadable, -1, static_cast<uint64_t>(badFirst),
-              "error reading " + escapeForDiag(f) + ": " + badWhy + " in the blocks at " +
-                  std::to_string(badFirst) + " to " + std::to_string(badLast) + ", skipped");
-      badFirst = -1;
-    };
-    // The scan ends when no whole block is left.
-    while (static_cast<uint64_t>(s) + BFS_BSIZE <= static_cast<uint64_t>(length)) {
-      checkInterrupted();
-      progress.update(s, static_cast<unsigned>(tally_.fileSystems));
-      bool hit;
+    const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_, sink_, stop_);
+    NameTable names;
+    if (const bfsDirent* root = inodes.root()) {
       try {
-        hit = blocks.next(s);
-      } catch (const ReadFailure& failure) {
-        if (!options_.keepGoing || failure.kind() != ReadFailure::kSystemError) {
-          endBadRun();
-          throw;
-        }
-        if (badFirst >= 0 && s != badLast + static_cast<int64_t>(BFS_BSIZE)) endBadRun();
-        if (badFirst < 0) badFirst = s;
-        badLast = s;
-        badWhy = failure.description();
-        ++tally_.unreadable;
-        tally_.incomplete = true;
-        s += BFS_BSIZE;
-        continue;
+        names = readRootDirectory(image, base, *root, inodes, directories_, sink_, stop_);
+      } catch (ReadFailure& failure) {
+        failure.setItem("root directory");
+        throw;
       }
-      endBadRun();
-      if (!hit) continue;
-      const int64_t base = s;
+    } else {
+      problem(ProblemEvent::kNoRoot, base, 0,
+              "bfsscan: file system at " + std::to_string(base) + " has no root directory");
+    }
+    extractor.extract(base, inodes, names);
+    return std::nullopt;
+  } catch (const InconsistentFileSystem& violation) {
+    f.kind = Failure::kViolation;
+    f.condition = violation.condition();
+  } catch (const ReadFailure& failure) {
+    f.kind = Failure::kRead;
+    f.read = failure;
+  }
+  return f;
+}
+
+void Scanner::scan(const Image& image) {
+  ExtractOptions extract;
+  extract.directory = config_.directory;
+  extract.dryRun = config_.dryRun;
+  extract.preserve = config_.preserve;
+  extract.keepGoing = config_.keepGoing;
+  extract.maxOutput = budget();
+  extract.hashes = config_.hashes;
+  const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
+  Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
+
+  BlockReader blocks(image);
+  // The run of unreadable blocks being passed over (keep-going).
+  int64_t badFirst = -1, badLast = -1;
+  std::string badWhy;
+  auto endBadRun = [&]() {
+    if (badFirst < 0) return;
+    problem(ProblemEvent::kUnreadable, -1, static_cast<uint64_t>(badFirst),
+            "error reading " + escapeForDiag(request_.image) + ": " + badWhy +
+                " in the blocks at " + std::to_string(badFirst) + " to " +
+                std::to_string(badLast) + ", skipped");
+    badFirst = -1;
+  };
+  int64_t& s = position_;
+  // The scan ends when no whole block is left.
+  while (static_cast<uint64_t>(s) + BFS_BSIZE <= static_cast<uint64_t>(length_)) {
+    checkStop(stop_);
+    sink_.progress(s, tally_.fileSystems);
+    bool hit;
+    try {
+      hit = blocks.next(s);
+    } catch (const ReadFailure& failure) {
+      Failure f;
+      f.read = failure;
+      const Next next = decide(f);
+      if (next == Next::kStop) {
+        endBadRun();
+        report(f, next);
+        return;
+      }
+      if (badFirst >= 0 && s != badLast + static_cast<int64_t>(BFS_BSIZE)) endBadRun();
+      if (badFirst < 0) badFirst = s;
+      badLast = s;
+      badWhy = failure.description();
+      ++tally_.unreadable;
+      tally_.incomplete = true;
       s += BFS_BSIZE;
-      fsBase = base;
-      try {
-        if (detect_bfs(blocks.block(), base)) {
-          ++tally_.fileSystems;
-          processFileSystem(image, extractor, blocks.block(), base);
-        }
-      } catch (const InconsistentFileSystem& violation) {
-        if (!options_.keepGoing) throw;
-        inconsistent(base, violation);
-      } catch (const ReadFailure& failure) {
-        if (!options_.keepGoing || failure.kind() == ReadFailure::kShrunk) throw;
-        readProblem(failure, base, length, false);
-      }
-      fsBase = -1;
+      continue;
     }
     endBadRun();
-    reachedEnd_ = true;
-  } catch (const ReadFailure& failure) {
-    if (failure.kind() == ReadFailure::kEndOfImage) {
-      reachedEnd_ = true;
-      if (fsBase >= 0) readProblem(failure, fsBase, length, true);
-    } else {
-      readProblem(failure, fsBase, length, true);
+    if (!hit) continue;
+    const int64_t base = s;
+    s += BFS_BSIZE;
+    fsBase_ = base;
+    if (const std::optional<Failure> f = processFileSystem(image, extractor, blocks.block(), base)) {
+      const Next next = decide(*f);
+      report(*f, next);
+      if (next == Next::kStop) return;
+    }
+    fsBase_ = -1;
+  }
+  endBadRun();
+  reachedEnd_ = true;
+}
+
+bfsscan::Outcome Scanner::run(const Image* given) {
+  const std::string& f = request_.image;
+  int status = kExitSuccess;
+  try {
+    sink_.start(f);
+    std::unique_ptr<Image> opened;
+    if (given == nullptr) {
+      try {
+        opened = openImage(f, request_.format);
+      } catch (const ReadFailure& failure) {
+        Failure open;
+        open.read = failure;
+        report(open, Next::kStop);
+      }
+    }
+    if (const Image* image = given != nullptr ? given : opened.get()) {
+      length_ = image->length();
+      sink_.image({f, length_, image->formatName()});
+      scan(*image);
     }
   } catch (const OutputFailure& failure) {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, std::string("bfsscan: ") + failure.what());
-  } catch (const InconsistentFileSystem& violation) {
-    inconsistent(fsBase, violation);
   } catch (const Interrupted& interruption) {
     status = 128 + interruption.signal();
     // Where the work was: the file system being read, or the block scan.
-    const std::string where = fsBase >= 0
-                                  ? "in the file system at " + std::to_string(fsBase)
-                                  : "at byte " + std::to_string(s) + " of the image";
-    problem(ProblemEvent::kInterrupted, fsBase, static_cast<uint64_t>(fsBase >= 0 ? fsBase : s),
+    const std::string where = fsBase_ >= 0
+                                  ? "in the file system at " + std::to_string(fsBase_)
+                                  : "at byte " + std::to_string(position_) + " of the image";
+    problem(ProblemEvent::kInterrupted, fsBase_,
+            static_cast<uint64_t>(fsBase_ >= 0 ? fsBase_ : position_),
             std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) + " " +
                 where);
   } catch (const std::bad_alloc&) {
@@ -244,24 +297,20 @@ int Scanner::run() {
   end.bytesWritten = tally_.bytesWritten;
   try {
     sink_.end(end);
-  } catch (const OutputFailure& failure) {  // a results file that cannot be finished
-    diag() << "bfsscan: " << failure.what() << '\n' << std::flush;
-    if (status == kExitSuccess) status = kExitIncomplete;
+  } catch (const std::exception&) {  // a sink that could not finish its output
+    if (end.status == kExitSuccess) end.status = kExitIncomplete;
   }
-  if (status == kExitSuccess && sink_.lostOutput()) status = kExitIncomplete;
-  return status;
+  if (end.status == kExitSuccess && sink_.lostOutput()) end.status = kExitIncomplete;
+  return end;
 }
 
 }  // namespace
 
-int do_scan(const ScanOptions& options, ScanSink& sink) {
-  RecordSinkScope records(sink);
-  return Scanner(options, sink).run();
+bfsscan::Outcome scanImage(const Image* image, const ScanRequest& request, ScanSink& sink,
+                           const StopToken* stop) {
+  return Scanner(request, sink, stop).run(image);
 }
 
-int do_scan(const std::string& f) {
-  ScanOptions options;
-  options.image = f;
-  TextReport report(f);
-  return do_scan(options, report);
+int do_scan(const ScanRequest& request, ScanSink& sink, const StopToken* stop) {
+  return scanImage(nullptr, request, sink, stop).status;
 }

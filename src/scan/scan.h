@@ -6,19 +6,29 @@
 
 #include <string>
 
+#include "bfsscan/scan.h"
 #include "exit_status.h"
-#include "options.h"
+#include "image.h"
 #include "scan_sink.h"
+#include "stop.h"
 
-// Scans options.image and returns the exit status: kExitSuccess when the
-// scan reached the end of the image with everything extracted,
+// What to scan and how.
+struct ScanRequest {
+  std::string image;                         // the path, as given
+  ImageFormat format = ImageFormat::kAuto;
+  bfsscan::ScanConfig config;
+};
+
+// Opens and scans request.image and returns the exit status: kExitSuccess
+// when the scan reached the end of the image with everything extracted,
 // kExitIncomplete when something is missing from the result,
 // kExitInconsistent after a violated consistency condition, 128 + N after
-// signal N. Every outcome, the last one included, goes to sink as events;
-// the end event comes however the scan ends.
-int do_scan(const ScanOptions& options, ScanSink& sink);
+// a stop request N. Every outcome, the last one included, goes to sink as
+// events; the end event comes however the scan ends.
+int do_scan(const ScanRequest& request, ScanSink& sink, const StopToken* stop = nullptr);
 
-// Scans the image at path f with the text report and no options.
-int do_scan(const std::string& f);
+// The same for an image already opened (request.image names it).
+bfsscan::Outcome scanImage(const Image* image, const ScanRequest& request, ScanSink& sink,
+                           const StopToken* stop);
 
 #endif  // BFSSCAN_SCAN_H

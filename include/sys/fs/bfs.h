@@ -1,6 +1,5 @@
 // On-disk records of the BFS boot file system (big-endian System V), the
-// format's constants, and the wrapper classes that decode, check and report
-// them. Every multi-byte integer on disk is big-endian; a wrapper converts
+// format's constants, and the wrapper classes that decode and check them. Every multi-byte integer on disk is big-endian; a wrapper converts
 // in place only the fields it uses, the rest stay in disk byte order.
 #ifndef SYS_FS_BFS_H
 #define SYS_FS_BFS_H
@@ -78,18 +77,29 @@ class bfsSuperBlock : public bdsuper {
   uint64_t numInodes() const;
 };
 
-// An inode slot; decoding reports an inode in use and checks its extent.
+// An inode slot; decoding checks the extent and type of an inode in use.
 class bfsDirent : public bfs_dirent {
  public:
+  // How far decoding an inode in use got: the fields known when a check
+  // failed (only the number; the extent too), or all of them.
+  enum Stage { kBadExtent, kBadType, kDecoded };
+
   bfsDirent();  // an unused entry
+  // Decodes and checks; throws InconsistentFileSystem on a violated check.
   bfsDirent(const char* buffer, bfs_pos_t pos);
+  // Decodes into d as far as the checks allow, without throwing: returns
+  // the violated condition, or nullptr; stage tells how far it got.
+  static const char* decode(const char* buffer, bfsDirent* d, Stage* stage = nullptr);
   static uint32_t bfsINO2OFF(uint32_t ino);  // offset of the slot of inode ino
   bool undefined() const { return d_ino == 0; }
   bool isDirectory() const;
   bool isRegular() const;
+
+ private:
+  static const char* decodeInto(const char* buffer, bfsDirent* d, Stage* stage);
 };
 
-// A root directory entry; decoding reports an entry in use.
+// A root directory entry.
 class bfsLDirs : public bfs_ldirs {
  public:
   explicit bfsLDirs(const char* buffer);
@@ -104,8 +114,30 @@ static_assert(sizeof(bfsSuperBlock) == 512, "no data added to the superblock");
 static_assert(sizeof(bfsDirent) == BFS_INODESIZE, "no data added to an inode");
 static_assert(sizeof(bfsLDirs) == BFS_DIRENTSIZE, "no data added to an entry");
 
-// Tests the 512-byte block read at image offset s for the superblock magic,
-// reports a hit and checks its start and end. True when accepted.
+// What a block with the superblock magic says of its table.
+struct BfsHit {
+  enum Verdict {
+    kDiscarded,      // start >= end; the scan goes on
+    kCountMismatch,  // the two slot counts differ (nr != nr2)
+    kAccepted,       // a file system follows
+  };
+  int64_t offset = 0;
+  uint32_t start = 0;
+  uint32_t end = 0;
+  uint64_t nr = 0;   // slots counted
+  uint64_t nr2 = 0;  // slots by division
+  Verdict verdict = kDiscarded;
+};
+
+// Tests the 512-byte block read at image offset s for the superblock magic;
+// when present, fills hit and returns true. Throws nothing.
+bool examine_bfs(const char* buffer, bfs_pos_t s, BfsHit* hit);
+// Checks the start of a hit that was not discarded; throws
+// InconsistentFileSystem.
+void check_bfs_hit(const BfsHit& hit);
+
+// Tests the block at s for the magic and checks its start and end. True
+// when accepted as a file system.
 bool detect_bfs(const char* buffer, bfs_pos_t s);
 
 #endif  // SYS_FS_BFS_H

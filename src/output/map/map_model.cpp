@@ -1,4 +1,5 @@
 #include "map_model.h"
+#include "sys/fs/bfs.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -94,10 +95,8 @@ void MapModel::fileSystem(const FileSystemEvent& e) {
   }
   MapLane lane;
   lane.base = e.base;
-  if (e.superblock) {
-    lane.start = e.superblock->bdsup_start;
-    lane.end = e.superblock->bdsup_end;
-  }
+  lane.start = e.start;
+  lane.end = e.end;
   lane.slots = e.slotCount;
   lane.span = static_cast<uint64_t>(lane.end) + 1;
   placeInLanes(lane);
@@ -151,9 +150,9 @@ MapLane* MapModel::laneAt(int64_t base) {
 }
 
 void MapModel::inode(const InodeEvent& e) {
-  if (e.stage == InodeEvent::kBadExtent || !e.inode) return;
-  const uint32_t first = e.inode->d_sblock * BFS_BSIZE;
-  const uint64_t length = static_cast<uint64_t>(e.inode->d_eoffset - first) + 1;
+  if (e.stage == InodeEvent::kBadExtent) return;
+  const uint32_t first = e.inode.firstByte();
+  const uint64_t length = e.inode.length();
   MapLane* lane = laneAt(e.fs);
   if (e.slot == BFS_ROOTINO && e.stage == InodeEvent::kDecoded) {  // not a file
     if (lane) {

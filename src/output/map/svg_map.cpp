@@ -1,4 +1,5 @@
 #include "svg_map.h"
+#include "sys/fs/bfs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -650,7 +652,8 @@ std::string xmlText(const std::string& raw) {
   return out;
 }
 
-MapSink::MapSink(const std::string& path, const std::string& image) : path_(path), image_(image) {}
+MapSink::MapSink(const std::string& path, const std::string& image, Console* console)
+    : path_(path), image_(image), console_(console) {}
 
 MapSink::~MapSink() {
   if (fd_ >= 0) ::close(fd_);
@@ -714,6 +717,6 @@ void MapSink::end(const EndEvent& e) {
     write();
   } catch (const OutputFailure& failure) {
     lost_ = true;
-    diag() << "bfsscan: " << failure.what() << std::endl;
+    (console_ != nullptr ? console_->err() : std::cerr) << "bfsscan: " << failure.what() << std::endl;
   }
 }

@@ -17,12 +17,16 @@
 #include <string>
 
 #include "map_model.h"
+#include "console.h"
 #include "scan_sink.h"
 
 class MapSink : public ScanSink {
  public:
-  // image: the image to be scanned, never to be replaced by the map (may be empty).
-  explicit MapSink(const std::string& path, const std::string& image = "");
+  // image: the image to be scanned, never to be replaced by the map (may be
+  // empty). A map that cannot be written at the end is said on console's
+  // error stream (standard error when null).
+  explicit MapSink(const std::string& path, const std::string& image = "",
+                   Console* console = nullptr);
   ~MapSink() override;  // removes the temporary file if the map was not written
   MapSink(const MapSink&) = delete;
   MapSink& operator=(const MapSink&) = delete;
@@ -48,6 +52,7 @@ class MapSink : public ScanSink {
 
   std::string path_;
   std::string image_;
+  Console* console_;
   std::string temporary_;
   int fd_ = -1;
   bool lost_ = false;

@@ -1,0 +1,189 @@
+// What a scan tells its sink, in the order it meets it: plain values in the
+// host's byte order (the fields the JSON Lines records carry), and the sink
+// interface that receives them. The text report, the JSON Lines file, the
+// body file and the map are sinks; so is anything a caller writes.
+#ifndef BFSSCAN_EVENTS_H
+#define BFSSCAN_EVENTS_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bfsscan/export.h"
+
+namespace bfsscan {
+
+// A digest of a file's bytes, by algorithm name ("md5", "sha1", "sha256"),
+// as lower-case hexadecimal; empty when the bytes could not be read.
+struct Digest {
+  std::string algorithm;
+  std::string hex;
+};
+
+// The image, once opened and measured.
+struct ImageEvent {
+  std::string path;    // as given
+  int64_t length = 0;  // media size in bytes
+  std::string format;  // "raw", "ewf", "split", "vhd", "vhdx", "vmdk", "qcow"
+};
+
+// A block that starts with the magic.
+struct HitEvent {
+  enum Verdict {
+    kDiscarded,      // start >= end; the scan goes on
+    kCountMismatch,  // the two slot counts differ: a violated condition follows
+    kAccepted,       // a file system follows
+  };
+  int64_t offset = 0;
+  uint32_t start = 0;
+  uint32_t end = 0;
+  uint64_t nr = 0;   // slots counted
+  uint64_t nr2 = 0;  // slots by division
+  Verdict verdict = kDiscarded;
+};
+
+// An accepted superblock: the file system at base is being read.
+struct FileSystemEvent {
+  int64_t base = 0;
+  uint32_t magic = 0;
+  uint32_t start = 0;      // end of the inode table, relative to base
+  uint32_t end = 0;        // last byte of the file system, relative to base
+  uint64_t slotCount = 0;  // slots by division
+};
+
+// The fields of an inode, as far as they were decoded.
+struct Inode {
+  enum Type : uint32_t { kRegular = 1, kDirectory = 2 };
+  uint32_t ino = 0;
+  uint32_t firstBlock = 0;  // the extent in blocks of 512 bytes ...
+  uint32_t lastBlock = 0;
+  uint32_t lastByte = 0;    // ... and the offset of its last byte in the file system
+  uint32_t type = 0;
+  uint32_t mode = 0;
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  uint32_t nlink = 0;
+  uint32_t atime = 0;  // seconds since 1970, unsigned
+  uint32_t mtime = 0;
+  uint32_t ctime = 0;
+  // The file-system offset of the first byte, in the file system's own
+  // 32-bit arithmetic (it wraps).
+  uint32_t firstByte() const { return firstBlock * 512u; }
+  // Bytes from the first to the last byte inclusive.
+  uint64_t length() const { return static_cast<uint64_t>(lastByte - firstByte()) + 1; }
+  bool isDirectory() const { return type == kDirectory; }
+};
+
+// An inode slot in use, decoded as far as its checks allowed.
+struct InodeEvent {
+  enum Stage {
+    kBadExtent,  // only the inode number is known; an extent check failed
+    kBadType,    // the extent is known; the type check failed
+    kDecoded,    // every field is decoded and checked
+  };
+  int64_t fs = 0;     // base of its file system
+  uint32_t slot = 0;  // slot number in the table
+  Inode inode;
+  Stage stage = kDecoded;
+};
+
+// A root directory entry in use.
+struct DirentEvent {
+  int64_t fs = 0;
+  uint32_t ino = 0;
+  std::string name;  // the entry's bytes up to the first NUL, at most 14
+};
+
+// The extraction directory of a file system.
+struct DirectoryEvent {
+  int64_t fs = 0;
+  std::string path;  // relative to the output directory ("disk-512")
+  bool existed = false;
+};
+
+// One inode in use meeting extraction: the root directory, or a file.
+struct FileEvent {
+  enum Status {
+    kPending,    // about to be copied (the copying line)
+    kExtracted,  // written whole
+    kListed,     // read whole in a dry run; nothing written
+    kSkipped,    // no usable name, or its path is the image
+    kFailed,     // its bytes could not be read, or it was not written
+    kDirectory,  // the root directory: nothing to copy
+  };
+  int64_t fs = 0;
+  uint32_t slot = 0;
+  Inode inode;
+  std::string dir;           // extraction directory ("disk-512")
+  std::string name;          // from the root directory; empty when none names it
+  uint32_t first = 0;        // file-system offset of the first byte (32-bit product)
+  uint64_t imageOffset = 0;  // base + first
+  uint64_t length = 0;       // bytes: distance + 1
+  Status status = kPending;
+  std::vector<Digest> digests;  // the hashes asked for, when read
+};
+
+// A problem: one line on standard error.
+struct ProblemEvent {
+  enum What {
+    kReadError,     // the image could not be opened or read
+    kShrunk,        // the image became shorter while it was read
+    kTruncated,     // a file system runs past the end of the image
+    kInconsistent,  // a consistency condition is violated
+    kNoRoot,        // a file system has no root directory
+    kSkipped,       // a file was not extracted (no name, unsafe, the image)
+    kLost,          // a file was overwritten by a later one of the same path
+    kUnreadable,    // a file or blocks could not be read (keep-going)
+    kOutput,        // an extraction directory, a file or an output file failed
+    kPreserve,      // times, mode or owner could not be applied
+    kBudget,        // the disk budget is spent
+    kInterrupted,   // a stop request ended the run
+    kReport,        // the report could not be written
+  };
+  int64_t fs = -1;      // base of the file system, -1 when none
+  int64_t slot = -1;    // slot of the file concerned, -1 when none
+  uint64_t offset = 0;  // image offset concerned (the point of damage), 0 when none
+  What what = kReadError;
+  std::string text;  // the standard-error line, without newline, already escaped
+};
+
+// The end of the run.
+struct EndEvent {
+  bool reachedEnd = false;  // the scan read to the end of the image ("end of")
+  int status = 0;           // the exit status
+  uint64_t fileSystems = 0;
+  uint64_t filesExtracted = 0;
+  uint64_t filesSkipped = 0;
+  uint64_t filesLost = 0;
+  uint64_t bytesWritten = 0;
+};
+
+// Receives the events of a scan. Every method may throw to end the scan as
+// an output failure; the end event comes however the scan ends.
+class BFSSCAN_API Sink {
+ public:
+  virtual ~Sink() = default;
+  // Before the image is opened.
+  virtual void start(const std::string& /*path*/) {}
+  virtual void image(const ImageEvent&) {}
+  virtual void hit(const HitEvent&) {}
+  virtual void fileSystem(const FileSystemEvent&) {}
+  virtual void inode(const InodeEvent&) {}
+  virtual void dirent(const DirentEvent&) {}
+  virtual void directory(const DirectoryEvent&) {}
+  // A file is about to be copied (status kPending), or its outcome is known.
+  virtual void file(const FileEvent&) {}
+  virtual void problem(const ProblemEvent&) {}
+  virtual void end(const EndEvent&) {}
+  // Between pieces of work: the byte of the image the scan has reached and
+  // the file systems found so far.
+  virtual void progress(int64_t /*position*/, uint64_t /*fileSystems*/) {}
+  // Whether output this sink owns could not be written while the run went
+  // on (a closed standard output); makes the status 2.
+  virtual bool lostOutput() const { return false; }
+};
+
+}  // namespace bfsscan
+
+#endif  // BFSSCAN_EVENTS_H

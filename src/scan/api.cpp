@@ -1,0 +1,68 @@
+// The library's public entry points: opening an image and running a scan,
+// over the image layer and the scanner.
+#include <stdexcept>
+
+#include "bfsscan/bfsscan.h"
+#include "image.h"
+#include "scan.h"
+
+#ifndef BFSSCAN_VERSION
+#define BFSSCAN_VERSION "unknown"
+#endif
+
+namespace bfsscan {
+
+struct Image::Impl {
+  std::string path;
+  std::unique_ptr<::Image> image;
+};
+
+Image::Image(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Image::~Image() = default;
+
+std::unique_ptr<Image> Image::open(const std::string& path, const std::string& format) {
+  ImageFormat f;
+  if (!parseImageFormat(format, &f)) throw std::invalid_argument("unknown image format '" + format + "'");
+  auto impl = std::make_unique<Impl>();
+  impl->path = path;
+  try {
+    impl->image = openImage(path, f);
+  } catch (const ReadFailure& failure) {
+    throw ImageError(failure.description());
+  }
+  return std::unique_ptr<Image>(new Image(std::move(impl)));
+}
+
+const std::string& Image::path() const { return impl_->path; }
+std::string Image::format() const { return impl_->image->formatName(); }
+int64_t Image::length() const { return impl_->image->length(); }
+
+size_t Image::read(uint64_t pos, char* buffer, size_t n) const {
+  try {
+    return impl_->image->readUpTo(pos, buffer, n);
+  } catch (const ReadFailure& failure) {
+    throw ImageError(failure.description());
+  }
+}
+
+Outcome scan(const Image& image, const ScanConfig& config, Sink& sink, const StopToken* stop) {
+  ScanRequest request;
+  request.image = image.path();
+  request.config = config;
+  return scanImage(image.impl().image.get(), request, sink, stop);
+}
+
+Outcome scan(const std::string& path, const std::string& format, const ScanConfig& config,
+             Sink& sink, const StopToken* stop) {
+  ScanRequest request;
+  request.image = path;
+  if (!parseImageFormat(format, &request.format)) {
+    throw std::invalid_argument("unknown image format '" + format + "'");
+  }
+  request.config = config;
+  return scanImage(nullptr, request, sink, stop);
+}
+
+const char* version() { return BFSSCAN_VERSION; }
+
+}  // namespace bfsscan
