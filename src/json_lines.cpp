@@ -42,6 +42,7 @@ const char* problemWord(ProblemEvent::What what) {
     case ProblemEvent::kBudget: return "budget";
     case ProblemEvent::kInterrupted: return "interrupted";
     case ProblemEvent::kReport: return "report";
+    case ProblemEvent::kSetUserIdRoot: return "setuid-root";
   }
   return "other";
 }

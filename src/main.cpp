@@ -10,6 +10,7 @@
 #include "options.h"
 #include "output_failure.h"
 #include "results_file.h"
+#include "results_targets.h"
 #include "scan.h"
 #include "scan_sink.h"
 #include "signals.h"
@@ -40,6 +41,24 @@ int main(int argc, char** argv) {
   }
   installSignalHandlers();
 
+  // Every results file is checked against the others and against every file
+  // of the image before any of them is created or truncated.
+  ResultsTargets results;
+  results.add("--bodyfile", options.bodyFile);
+  results.add("--json", options.jsonFile);
+  results.add("--map", options.mapFile);
+  const std::string clash = results.clashAmongThem();
+  if (!clash.empty()) {
+    std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
+    return kExitUsage;
+  }
+  OpenedImage opened = openForScan(options);
+  const std::string onImage = results.clashWithImage(opened.image.get(), options.image);
+  if (!onImage.empty()) {
+    std::cerr << "bfsscan: " << onImage << "\n";
+    return kExitUsage;
+  }
+
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
   try {
@@ -63,7 +82,7 @@ int main(int argc, char** argv) {
     auto summary = std::make_unique<TerminalSummary>();
     summary->watch(&sinks);
     sinks.add(std::move(summary));  // last: after every other sink has ended
-    return do_scan(options, sinks);
+    return do_scan(options, sinks, std::move(opened), &results);
   } catch (const OutputFailure& failure) {
     // a results file or map that cannot be created, or a results file not closed at the end
     std::cerr << "bfsscan: " << failure.what() << std::endl;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "block_reader.h"
 #include "consistency.h"
@@ -35,7 +36,9 @@ const char* signalName(int sig) {
 // One run: the image, the options, the sink and what has been done so far.
 class Scanner {
  public:
-  Scanner(const ScanOptions& options, ScanSink& sink) : options_(options), sink_(sink) {}
+  Scanner(const ScanOptions& options, ScanSink& sink, OpenedImage opened,
+          const ResultsTargets* results)
+      : options_(options), sink_(sink), opened_(std::move(opened)), results_(results) {}
   int run();
 
  private:
@@ -52,6 +55,8 @@ class Scanner {
 
   const ScanOptions& options_;
   ScanSink& sink_;
+  OpenedImage opened_;
+  const ResultsTargets* results_;
   ScanTally tally_;
   OffsetRuns unusedSlots_{BFS_INODESIZE};
   DirectoryMemo directories_;
@@ -133,8 +138,8 @@ int Scanner::run() {
   int64_t length = 0;
   try {
     sink_.start(f);
-    const std::unique_ptr<Image> opened = openImage(f, options_.format);
-    const Image& image = *opened;
+    if (opened_.failure) std::rethrow_exception(opened_.failure);
+    const Image& image = *opened_.image;
     length = image.length();
     sink_.image({f, length, image.formatName()});
 
@@ -145,6 +150,7 @@ int Scanner::run() {
     extract.keepGoing = options_.keepGoing;
     extract.maxOutput = budget(length);
     extract.hashes = options_.hashes;
+    extract.resultsFiles = results_;
     Extractor extractor(image, f, extract, sink_, tally_);
 
     BlockReader blocks(image);
@@ -254,9 +260,24 @@ int Scanner::run() {
 
 }  // namespace
 
-int do_scan(const ScanOptions& options, ScanSink& sink) {
+OpenedImage openForScan(const ScanOptions& options) {
+  OpenedImage opened;
+  try {
+    opened.image = openImage(options.image, options.format);
+  } catch (...) {
+    opened.failure = std::current_exception();
+  }
+  return opened;
+}
+
+int do_scan(const ScanOptions& options, ScanSink& sink, OpenedImage opened,
+            const ResultsTargets* results) {
   RecordSinkScope records(sink);
-  return Scanner(options, sink).run();
+  return Scanner(options, sink, std::move(opened), results).run();
+}
+
+int do_scan(const ScanOptions& options, ScanSink& sink) {
+  return do_scan(options, sink, openForScan(options), nullptr);
 }
 
 int do_scan(const std::string& f) {

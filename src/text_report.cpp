@@ -2,15 +2,21 @@
 
 #include <boost/filesystem.hpp>
 #include <ostream>
+#include <sstream>
 
 #include <unistd.h>
 
+#include "escape.h"
 #include "report.h"
 
 namespace fs = boost::filesystem;
 
 TextReport::TextReport(const std::string& imagePath, bool withReport)
     : path_(imagePath), withReport_(withReport), interactive_(::isatty(STDOUT_FILENO) == 1) {}
+
+std::string TextReport::shown(const std::string& name) const {
+  return interactive_ ? escapeForDiag(name) : name;
+}
 
 void TextReport::endLine() {
   std::ostream& out = report();
@@ -115,8 +121,8 @@ void TextReport::inode(const InodeEvent& e) {
 
 void TextReport::dirent(const DirentEvent& e) {
   if (!withReport_) return;
-  report() << "directory entry for inode " << Hex{e.entry->l_ino} << " '" << e.entry->toString()
-           << "'";
+  report() << "directory entry for inode " << Hex{e.entry->l_ino} << " '"
+           << shown(e.entry->toString()) << "'";
   endLine();
 }
 
@@ -137,7 +143,9 @@ void TextReport::file(const FileEvent& e) {
   fs::path fpath(e.dir);
   fpath /= e.name;
   const uint32_t distance = e.inode->d_eoffset - e.first;
-  report() << "copying " << fpath << " " << Hex{e.first} << "-" << Hex{e.inode->d_eoffset} << " "
+  std::ostringstream quoted;
+  quoted << fpath;  // Boost.Filesystem's quoting
+  report() << "copying " << shown(quoted.str()) << " " << Hex{e.first} << "-" << Hex{e.inode->d_eoffset} << " "
            << distance;
   endLine();
   if (e.length >= kLargeFile) flush();  // shown before a long copy
