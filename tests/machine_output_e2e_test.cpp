@@ -156,7 +156,7 @@ TEST_F(MachineOutput, ResultsFileProblems) {
       {"cannot be created", {"--bodyfile=no/body", "disk.img"},
        "bfsscan: cannot write \"no/body\": No such file or directory\n", 2},
       {"the image", {"--json=./disk.img", "disk.img"},
-       "bfsscan: cannot write \"./disk.img\": it is the image\n", 2},
+       "bfsscan: cannot write \"./disk.img\": it is the image \"disk.img\"\n", 1},
   };
   for (const Case& c : cases) {
     const RunResult r = bfsscan(c.args, dir.path());

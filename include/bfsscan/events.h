@@ -140,6 +140,7 @@ struct ProblemEvent {
     kBudget,        // the disk budget is spent
     kInterrupted,   // a stop request ended the run
     kReport,        // the report could not be written
+    kSetUserIdRoot, // not a problem: a file was made set-user-ID root (--preserve as root)
   };
   int64_t fs = -1;      // base of the file system, -1 when none
   int64_t slot = -1;    // slot of the file concerned, -1 when none

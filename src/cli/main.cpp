@@ -11,6 +11,7 @@
 #include "output_failure.h"
 #include "progress.h"
 #include "results_file.h"
+#include "results_targets.h"
 #include "scan.h"
 #include "scan_sink.h"
 #include "signals.h"
@@ -82,6 +83,24 @@ int main(int argc, char** argv) {
   installSignalHandlers(stop);
   Terminal terminal;
 
+  // Every results file is checked against the others and against every file
+  // of the image before any of them is created or truncated.
+  ResultsTargets results;
+  results.add("--bodyfile", options.bodyFile);
+  results.add("--json", options.jsonFile);
+  results.add("--map", options.mapFile);
+  const std::string clash = results.clashAmongThem();
+  if (!clash.empty()) {
+    std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
+    return kExitUsage;
+  }
+  OpenedImage opened = openForScan(options.image, options.format);
+  const std::string onImage = results.clashWithImage(opened.image.get(), options.image);
+  if (!onImage.empty()) {
+    std::cerr << "bfsscan: " << onImage << "\n";
+    return kExitUsage;
+  }
+
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
   try {
@@ -107,7 +126,11 @@ int main(int argc, char** argv) {
     auto summary = std::make_unique<TerminalSummary>(terminal);
     summary->watch(&sinks);
     sinks.add(std::move(summary));  // last: after every other sink has ended
-    return do_scan(scanRequest(options), sinks, &stop);
+    ScanRequest request = scanRequest(options);
+    request.resultsFiles = &results;
+    return scanImage(opened.image.get(), request, sinks, &stop,
+                     opened.failure ? &*opened.failure : nullptr)
+        .status;
   } catch (const OutputFailure& failure) {
     // a results file or map that cannot be created
     terminal.err() << "bfsscan: " << failure.what() << std::endl;

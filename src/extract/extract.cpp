@@ -66,6 +66,7 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
   de.existed = existed;
   sink_.directory(de);
   if (!dir) throw OutputFailure(failure);
+  if (!existed) tally_.diskSpent += diskCost(0);
 
   written_.clear();
   inodes.forEachInUse([&](const InodeTable::Entry& entry) {
@@ -105,10 +106,9 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
                          : "unsafe name '" + escapeForDiag(ev.name) + "'");
     return;
   }
-  dev_t dev;
-  ino_t fileNumber;
-  if (dir.identify(ev.name, &dev, &fileNumber) && image_.isSameFile(dev, fileNumber)) {
-    skip("its output path " + quotedForDiag(display) + " is the image itself");
+  const std::string why = forbidden(dir, ev.name, display);
+  if (!why.empty()) {
+    skip(why);
     return;
   }
 
@@ -118,14 +118,15 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   // the budget: it would not be written anyway.
   const uint64_t imageLength = static_cast<uint64_t>(image_.length());
   const bool fits = ev.imageOffset <= imageLength && ev.length <= imageLength - ev.imageOffset;
+  const uint64_t cost = diskCost(ev.length);
   if (!budgetSpent_ && fits && options_.maxOutput != 0 &&
-      ev.length > options_.maxOutput - std::min(options_.maxOutput, tally_.bytesWritten)) {
+      cost > options_.maxOutput - std::min(options_.maxOutput, tally_.diskSpent)) {
     budgetSpent_ = true;
     tally_.incomplete = true;
     problem(ProblemEvent::kBudget, base, ev.slot,
             "bfsscan: the output limit of " + std::to_string(options_.maxOutput) +
-                " bytes would be passed (" + std::to_string(tally_.bytesWritten) +
-                " bytes written): no further files are written; raise it with "
+                " bytes would be passed (" + std::to_string(tally_.diskSpent) +
+                " bytes of disk used): no further files are written; raise it with "
                 "--max-output=SIZE (0 for no limit)");
   }
   if (budgetSpent_) {
@@ -136,6 +137,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   }
 
   FileHasher hasher(options_.hashes);
+  bool setUserIdRoot = false;
   try {
     std::unique_ptr<OutputFile> out = dir.create(ev.name, display);
     copy(ev.imageOffset, ev.length, *out, hasher);
@@ -151,6 +153,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
     }
     checkStop(stop_);  // a file whose copy a signal cut into is not kept
     out->commit();
+    setUserIdRoot = out->setUserIdRoot();
   } catch (ReadFailure& failure) {
     failure.setItem("data of inode " + std::to_string(ev.slot));
     ev.status = FileEvent::kFailed;
@@ -173,10 +176,15 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   }
 
   tally_.bytesWritten += ev.length;
+  tally_.diskSpent += cost;
   ++tally_.extracted;
   ev.status = options_.dryRun ? FileEvent::kListed : FileEvent::kExtracted;
   ev.digests = hasher.finish();
   sink_.file(ev);
+  if (setUserIdRoot) {
+    problem(ProblemEvent::kSetUserIdRoot, base, ev.slot,
+            "bfsscan: " + quotedForDiag(display) + " is set-user-ID root");
+  }
 
   const auto [it, fresh] = written_.emplace(ev.name, ev.slot);
   if (!fresh) {
@@ -188,6 +196,31 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
                 ": the file of inode " + std::to_string(it->second) + " is lost");
     it->second = ev.slot;
   }
+}
+
+uint64_t Extractor::diskCost(uint64_t n) const {
+  const uint64_t block = tree_->blockSize();
+  const uint64_t blocks = n / block + (n % block != 0);
+  return std::max<uint64_t>(blocks, 1) * block;
+}
+
+std::string Extractor::forbidden(const OutputDirectory& dir, const std::string& name,
+                                 const std::string& display) const {
+  dev_t dev = 0;
+  ino_t fileNumber = 0;
+  const bool there = dir.identify(name, &dev, &fileNumber);
+  if (there && image_.isSameFile(dev, fileNumber)) {
+    return "its output path " + quotedForDiag(display) + " is the image itself";
+  }
+  dev_t dirDev;
+  ino_t dirNumber;
+  if (options_.resultsFiles != nullptr && dir.identifySelf(&dirDev, &dirNumber)) {
+    if (const ResultsTarget* t =
+            options_.resultsFiles->at(dirDev, dirNumber, name, there, dev, fileNumber)) {
+      return "its output path " + quotedForDiag(display) + " is the " + t->option + " file";
+    }
+  }
+  return "";
 }
 
 void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher) {

@@ -17,6 +17,7 @@
 #include "output_failure.h"
 #include "hashing.h"
 #include "output_tree.h"
+#include "results_targets.h"
 #include "root_directory.h"
 #include "scan_sink.h"
 #include "scan_tally.h"
@@ -27,8 +28,9 @@ struct ExtractOptions {
   bool dryRun = false;
   bool preserve = false;
   bool keepGoing = false;  // an unreadable file is skipped, not the end
-  uint64_t maxOutput = 0;  // bytes written at most; 0 for no limit
+  uint64_t maxOutput = 0;  // bytes of disk spent at most; 0 for no limit
   std::vector<std::string> hashes;
+  const ResultsTargets* resultsFiles = nullptr;  // never written over; may be null
 };
 
 // Whether a name from a directory entry names a file inside a directory.
@@ -50,6 +52,12 @@ class Extractor {
   void extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev);
   void copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher);
   void problem(ProblemEvent::What what, int64_t fs, int64_t slot, const std::string& text);
+  // What a file or directory of n bytes spends of the budget: whole blocks
+  // of the extraction file system, at least one.
+  uint64_t diskCost(uint64_t n) const;
+  // The reason the file at name in dir must not be written, or "".
+  std::string forbidden(const OutputDirectory& dir, const std::string& name,
+                        const std::string& display) const;
 
   const Image& image_;
   std::string imagePath_;

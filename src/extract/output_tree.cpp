@@ -48,6 +48,26 @@ bool identifyIn(int dirfd, const std::string& name, dev_t* dev, ino_t* ino) {
   return true;
 }
 
+bool identifySelfIn(int dirfd, dev_t* dev, ino_t* ino) {
+  struct stat st;
+  if (dirfd < 0 || ::fstat(dirfd, &st) != 0) return false;
+  *dev = st.st_dev;
+  *ino = st.st_ino;
+  return true;
+}
+
+// The block size of the file system of dirfd, or (when it is not there) of
+// the directory root would be made in; 512 when it cannot be told.
+uint64_t blockSizeOf(int dirfd, const std::string& root) {
+  struct stat st;
+  bool known = dirfd >= 0 && ::fstat(dirfd, &st) == 0;
+  if (!known) {
+    const std::string parent = fs::path(root).parent_path().string();
+    known = ::stat(parent.empty() ? "." : parent.c_str(), &st) == 0;
+  }
+  return known && st.st_blksize > 0 ? static_cast<uint64_t>(st.st_blksize) : 512;
+}
+
 // A directory at an output path is never replaced.
 void refuseDirectory(int dirfd, const std::string& name, const std::string& display) {
   struct stat st;
@@ -114,7 +134,12 @@ class DiskFile : public OutputFile {
     if (root && ::fchown(fd_, a.uid, a.gid) != 0) note("owner");
     mode_t mode = a.mode & 07777;
     if (!root) mode &= ~static_cast<mode_t>(06000);
-    if (::fchmod(fd_, mode) != 0) note("mode");
+    const bool owned = !root || problems.empty();
+    if (::fchmod(fd_, mode) != 0) {
+      note("mode");
+    } else {
+      setUserIdRoot_ = owned && (mode & 04000) != 0 && a.uid == 0;
+    }
     const struct timespec times[2] = {{static_cast<time_t>(a.atime), 0},
                                       {static_cast<time_t>(a.mtime), 0}};
     if (::futimens(fd_, times) != 0) note("times");
@@ -131,12 +156,15 @@ class DiskFile : public OutputFile {
     committed_ = true;
   }
 
+  bool setUserIdRoot() const override { return setUserIdRoot_; }
+
  private:
   int dirfd_;
   std::string name_, display_, temp_;
   const StopToken* stop_;
   int fd_ = -1;
   bool committed_ = false;
+  bool setUserIdRoot_ = false;
 };
 
 class DiskDirectory : public OutputDirectory {
@@ -144,6 +172,9 @@ class DiskDirectory : public OutputDirectory {
   DiskDirectory(int fd, TreeContext& context) : fd_(fd), context_(context) {}
   bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
     return identifyIn(fd_.get(), name, dev, ino);
+  }
+  bool identifySelf(dev_t* dev, ino_t* ino) const override {
+    return identifySelfIn(fd_.get(), dev, ino);
   }
   std::unique_ptr<OutputFile> create(const std::string& name,
                                      const std::string& display) override {
@@ -199,9 +230,11 @@ bool existingDirectory(int dirfd, const std::string& name, const std::string& di
 
 class DiskTree : public OutputTree {
  public:
-  DiskTree(const std::string& root, const StopToken* stop) : root_(openRoot(root, true)) {
+  DiskTree(const std::string& root, const StopToken* stop)
+      : root_(openRoot(root, true)), blockSize_(blockSizeOf(root_.get(), root)) {
     context_.stop = stop;
   }
+  uint64_t blockSize() const override { return blockSize_; }
   std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) override {
     existed = false;
     if (::mkdirat(root_.get(), name.c_str(), 0777) != 0) {
@@ -226,6 +259,7 @@ class DiskTree : public OutputTree {
  private:
   Fd root_;
   TreeContext context_;
+  uint64_t blockSize_;
 };
 
 class DryFile : public OutputFile {
@@ -242,6 +276,9 @@ class DryDirectory : public OutputDirectory {
   bool identify(const std::string& name, dev_t* dev, ino_t* ino) const override {
     return identifyIn(fd_.get(), name, dev, ino);
   }
+  bool identifySelf(dev_t* dev, ino_t* ino) const override {
+    return identifySelfIn(fd_.get(), dev, ino);
+  }
   std::unique_ptr<OutputFile> create(const std::string& name,
                                      const std::string& display) override {
     refuseDirectory(fd_.get(), name, display);
@@ -254,7 +291,9 @@ class DryDirectory : public OutputDirectory {
 
 class DryRunTree : public OutputTree {
  public:
-  explicit DryRunTree(const std::string& root) : root_(openRoot(root, false)) {}
+  explicit DryRunTree(const std::string& root)
+      : root_(openRoot(root, false)), blockSize_(blockSizeOf(root_.get(), root)) {}
+  uint64_t blockSize() const override { return blockSize_; }
   std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) override {
     existed = existingDirectory(root_.get(), name, name);
     int fd = -1;
@@ -267,6 +306,7 @@ class DryRunTree : public OutputTree {
 
  private:
   Fd root_;
+  uint64_t blockSize_;
 };
 
 }  // namespace

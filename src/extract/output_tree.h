@@ -33,6 +33,8 @@ class OutputFile {
   virtual std::string applyAttributes(const FileAttributes& attrs) = 0;
   // Closes the file and gives it its final name.
   virtual void commit() = 0;
+  // Whether applyAttributes made it a set-user-ID file owned by root.
+  virtual bool setUserIdRoot() const { return false; }
 };
 
 // One extraction directory.
@@ -42,6 +44,9 @@ class OutputDirectory {
   // The device and inode number of what is at name (a link not followed);
   // false when nothing is there.
   virtual bool identify(const std::string& name, dev_t* dev, ino_t* ino) const = 0;
+  // The device and inode number of the directory itself; false when it is
+  // not there (a dry run).
+  virtual bool identifySelf(dev_t* dev, ino_t* ino) const = 0;
   // Starts the file name; display is its path as the report shows it.
   virtual std::unique_ptr<OutputFile> create(const std::string& name,
                                              const std::string& display) = 0;
@@ -53,6 +58,8 @@ class OutputTree {
   // Opens the directory name (made when missing); existed tells whether it
   // was there already. Throws OutputFailure.
   virtual std::unique_ptr<OutputDirectory> directory(const std::string& name, bool& existed) = 0;
+  // The block size of the file system the directories are made in.
+  virtual uint64_t blockSize() const = 0;
 };
 
 // Files written below root ("" for the working directory); root itself is

@@ -12,6 +12,7 @@ struct ScanTally {
   uint64_t lost = 0;          // files overwritten by a later one of the same path
   uint64_t unreadable = 0;    // files or blocks that could not be read (keep-going)
   uint64_t bytesWritten = 0;  // counted as if written in a dry run
+  uint64_t diskSpent = 0;     // the budget's count: whole blocks of files and directories
   bool incomplete = false;    // something is missing from the result: status 2
   bool inconsistent = false;  // a condition was violated: status 3
 };

@@ -27,6 +27,20 @@ std::string ReadFailure::description() const {
   return std::strerror(error_);
 }
 
+namespace {
+
+// Whether a read of fd (not blocking) finds the end of the file at once.
+bool atEndOfFile(int fd) {
+  char byte;
+  ssize_t got;
+  do {
+    got = ::read(fd, &byte, 1);
+  } while (got < 0 && errno == EINTR);
+  return got == 0;
+}
+
+}  // namespace
+
 RawImage::RawImage(const std::string& path) {
   // Not blocking: opening a named pipe must not wait for a writer (it is
   // then refused where the length is measured: a pipe cannot seek).
@@ -38,6 +52,12 @@ RawImage::RawImage(const std::string& path) {
     err = errno;
   } else if (S_ISDIR(st.st_mode)) {
     err = EISDIR;
+  } else if (S_ISCHR(st.st_mode) && !atEndOfFile(fd_)) {
+    // A character device that gives data (/dev/zero, a terminal) is no
+    // disk; one at its end at once (/dev/null) is an empty image.
+    ::close(fd_);
+    fd_ = -1;
+    throw ReadFailure(ReadFailure::kSystemError, "not a regular file or disk");
   } else if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
     err = errno;
   } else {
@@ -60,8 +80,7 @@ RawImage::~RawImage() {
 }
 
 size_t RawImage::readUpTo(uint64_t pos, char* buf, size_t n) const {
-  // Nothing past the measured length is read: a device that never ends
-  // (/dev/zero) is scanned for exactly the length it measured.
+  // Nothing past the measured length is read.
   const uint64_t length = static_cast<uint64_t>(length_);
   if (pos >= length) return 0;
   if (n > length - pos) n = static_cast<size_t>(length - pos);

@@ -86,7 +86,8 @@ class Image {
 class RawImage : public Image {
  public:
   // Opens path for reading; throws ReadFailure(kSystemError) when it cannot
-  // be opened, is a directory, or cannot seek (a named pipe).
+  // be opened, is a directory, cannot seek (a named pipe), or is a
+  // character device that gives data ("not a regular file or disk").
   explicit RawImage(const std::string& path);
   ~RawImage() override;
 

@@ -39,6 +39,7 @@ const char* problemWord(ProblemEvent::What what) {
     case ProblemEvent::kBudget: return "budget";
     case ProblemEvent::kInterrupted: return "interrupted";
     case ProblemEvent::kReport: return "report";
+    case ProblemEvent::kSetUserIdRoot: return "setuid-root";
   }
   return "other";
 }

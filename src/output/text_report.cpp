@@ -2,7 +2,9 @@
 
 #include <boost/filesystem.hpp>
 #include <ostream>
+#include <sstream>
 
+#include "escape.h"
 #include "report.h"
 #include "sys/fs/bfs.h"
 
@@ -13,6 +15,10 @@ TextReport::TextReport(Console& console, const std::string& imagePath, bool with
       path_(imagePath),
       withReport_(withReport),
       interactive_(console.outIsTerminal()) {}
+
+std::string TextReport::shown(const std::string& name) const {
+  return interactive_ ? escapeForDiag(name) : name;
+}
 
 void TextReport::endLine() {
   std::ostream& out = console_.out();
@@ -117,8 +123,7 @@ void TextReport::inode(const InodeEvent& e) {
 
 void TextReport::dirent(const DirentEvent& e) {
   if (!withReport_) return;
-  console_.out() << "directory entry for inode " << Hex{e.ino} << " '" << e.name
-           << "'";
+  console_.out() << "directory entry for inode " << Hex{e.ino} << " '" << shown(e.name) << "'";
   endLine();
 }
 
@@ -139,8 +144,10 @@ void TextReport::file(const FileEvent& e) {
   fs::path fpath(e.dir);
   fpath /= e.name;
   const uint32_t distance = e.inode.lastByte - e.first;
-  console_.out() << "copying " << fpath << " " << Hex{e.first} << "-" << Hex{e.inode.lastByte} << " "
-           << distance;
+  std::ostringstream quoted;
+  quoted << fpath;  // Boost.Filesystem's quoting
+  console_.out() << "copying " << shown(quoted.str()) << " " << Hex{e.first} << "-"
+                 << Hex{e.inode.lastByte} << " " << distance;
   endLine();
   if (e.length >= kLargeFile) flush();  // shown before a long copy
 }

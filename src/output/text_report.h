@@ -3,7 +3,9 @@
 // (standard output closed) is noticed once; the run goes on. Lines are
 // flushed one by one on a terminal; elsewhere before each hit, before a long
 // copy, before every problem and at the end, so that standard output and
-// standard error keep their order in one file.
+// standard error keep their order in one file. On a terminal, names from
+// the image are shown escaped as on standard error, so that their bytes
+// cannot control the terminal; elsewhere they are written as stored.
 #ifndef BFSSCAN_TEXT_REPORT_H
 #define BFSSCAN_TEXT_REPORT_H
 
@@ -35,6 +37,8 @@ class TextReport : public ScanSink {
   void endLine();
   void flush();
   void noticeFailure();
+  // name as written to the report: escaped on a terminal.
+  std::string shown(const std::string& name) const;
 
   static constexpr uint64_t kLargeFile = 1 << 20;
 

@@ -47,7 +47,7 @@ class Scanner {
  public:
   Scanner(const ScanRequest& request, ScanSink& sink, const StopToken* stop)
       : request_(request), config_(request.config), sink_(sink), stop_(stop) {}
-  bfsscan::Outcome run(const Image* given);
+  bfsscan::Outcome run(const Image* given, const ReadFailure* openFailure);
 
  private:
   void scan(const Image& image);
@@ -185,6 +185,7 @@ void Scanner::scan(const Image& image) {
   extract.keepGoing = config_.keepGoing;
   extract.maxOutput = budget();
   extract.hashes = config_.hashes;
+  extract.resultsFiles = request_.resultsFiles;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
   Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
 
@@ -242,13 +243,17 @@ void Scanner::scan(const Image& image) {
   reachedEnd_ = true;
 }
 
-bfsscan::Outcome Scanner::run(const Image* given) {
+bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure) {
   const std::string& f = request_.image;
   int status = kExitSuccess;
   try {
     sink_.start(f);
     std::unique_ptr<Image> opened;
-    if (given == nullptr) {
+    if (openFailure != nullptr) {
+      Failure open;
+      open.read = *openFailure;
+      report(open, Next::kStop);
+    } else if (given == nullptr) {
       try {
         opened = openImage(f, request_.format);
       } catch (const ReadFailure& failure) {
@@ -306,9 +311,19 @@ bfsscan::Outcome Scanner::run(const Image* given) {
 
 }  // namespace
 
+OpenedImage openForScan(const std::string& path, ImageFormat format) {
+  OpenedImage opened;
+  try {
+    opened.image = openImage(path, format);
+  } catch (const ReadFailure& failure) {
+    opened.failure = failure;
+  }
+  return opened;
+}
+
 bfsscan::Outcome scanImage(const Image* image, const ScanRequest& request, ScanSink& sink,
-                           const StopToken* stop) {
-  return Scanner(request, sink, stop).run(image);
+                           const StopToken* stop, const ReadFailure* openFailure) {
+  return Scanner(request, sink, stop).run(image, openFailure);
 }
 
 int do_scan(const ScanRequest& request, ScanSink& sink, const StopToken* stop) {

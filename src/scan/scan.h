@@ -4,11 +4,14 @@
 #ifndef BFSSCAN_SCAN_H
 #define BFSSCAN_SCAN_H
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "bfsscan/scan.h"
 #include "exit_status.h"
 #include "image.h"
+#include "results_targets.h"
 #include "scan_sink.h"
 #include "stop.h"
 
@@ -17,7 +20,17 @@ struct ScanRequest {
   std::string image;                         // the path, as given
   ImageFormat format = ImageFormat::kAuto;
   bfsscan::ScanConfig config;
+  const ResultsTargets* resultsFiles = nullptr;  // never written over; may be null
 };
+
+// The image of a run, opened before any results file is made: the image,
+// or why it could not be opened, which the scan reports as its first event.
+struct OpenedImage {
+  std::unique_ptr<Image> image;
+  std::optional<ReadFailure> failure;
+};
+
+OpenedImage openForScan(const std::string& path, ImageFormat format);
 
 // Opens and scans request.image and returns the exit status: kExitSuccess
 // when the scan reached the end of the image with everything extracted,
@@ -27,8 +40,9 @@ struct ScanRequest {
 // events; the end event comes however the scan ends.
 int do_scan(const ScanRequest& request, ScanSink& sink, const StopToken* stop = nullptr);
 
-// The same for an image already opened (request.image names it).
+// The same for an image already opened (request.image names it), or one
+// that could not be opened (openFailure; both null: opened here).
 bfsscan::Outcome scanImage(const Image* image, const ScanRequest& request, ScanSink& sink,
-                           const StopToken* stop);
+                           const StopToken* stop, const ReadFailure* openFailure = nullptr);
 
 #endif  // BFSSCAN_SCAN_H

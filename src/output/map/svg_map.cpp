@@ -679,6 +679,14 @@ void MapSink::open() {
   if (!image_.empty() && sameFile(path_, image_)) {
     throw OutputFailure("cannot write " + quoted(path_) + ": it is the image");
   }
+  // A symbolic link, device or pipe is written through, as the other
+  // results files are: renaming over it would replace the link or the node.
+  struct stat st;
+  if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) fail(errno);
+    return;
+  }
   std::vector<char> name(path_.begin(), path_.end());
   const char suffix[] = ".XXXXXX";
   name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminator

@@ -7,7 +7,8 @@
 // It gathers what it needs as the events come (map_model.h, bounded) and
 // writes the file at the end of the run, however the run ends, under a
 // temporary name beside FILE that is then renamed into place, so that a
-// half-written map never passes for one. FILE "-" is standard output.
+// half-written map never passes for one. FILE "-" is standard output; a
+// FILE that is a symbolic link, a device or a pipe is written through.
 // open() makes the temporary file before the scan, so that a map that
 // cannot be written is known before any work is done. A map that cannot be
 // written at the end is one line on standard error and lostOutput().
