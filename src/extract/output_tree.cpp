@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "escape.h"
+#include "atomic_file.h"
 #include "stop.h"
 
 namespace fs = boost::filesystem;
@@ -93,26 +94,18 @@ class DiskFile : public OutputFile {
  public:
   DiskFile(int dirfd, const std::string& name, const std::string& display,
            TreeContext& context)
-      : dirfd_(dirfd), name_(name), display_(display), stop_(context.stop) {
-    for (int tries = 0; fd_ < 0; ++tries) {
-      temp_ = temporaryName(context);
-      fd_ = ::openat(dirfd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     0666);
-      if (fd_ < 0 && (errno != EEXIST || tries > 100)) fail("open", display_, errno);
-    }
-  }
-  ~DiskFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlinkat(dirfd_, temp_.c_str(), 0);
+      : display_(display), stop_(context.stop) {
+    const int err = file_.create(dirfd, name, [&context] { return temporaryName(context); });
+    if (err != 0) fail("open", display_, err);
   }
   DiskFile(const DiskFile&) = delete;
   DiskFile& operator=(const DiskFile&) = delete;
 
-  int fd() const override { return fd_; }
+  int fd() const override { return file_.fd(); }
 
   void write(const char* data, size_t n) override {
     while (n > 0) {
-      const ssize_t put = ::write(fd_, data, n);
+      const ssize_t put = ::write(file_.fd(), data, n);
       if (put < 0) {
         if (errno == EINTR) {
           checkStop(stop_);
@@ -131,39 +124,36 @@ class DiskFile : public OutputFile {
       problems += (problems.empty() ? "" : ", ") + std::string(what) + ": " + std::strerror(errno);
     };
     const bool root = ::geteuid() == 0;
-    if (root && ::fchown(fd_, a.uid, a.gid) != 0) note("owner");
+    if (root && ::fchown(file_.fd(), a.uid, a.gid) != 0) note("owner");
     mode_t mode = a.mode & 07777;
     if (!root) mode &= ~static_cast<mode_t>(06000);
     const bool owned = !root || problems.empty();
-    if (::fchmod(fd_, mode) != 0) {
+    if (::fchmod(file_.fd(), mode) != 0) {
       note("mode");
     } else {
       setUserIdRoot_ = owned && (mode & 04000) != 0 && a.uid == 0;
     }
     const struct timespec times[2] = {{static_cast<time_t>(a.atime), 0},
                                       {static_cast<time_t>(a.mtime), 0}};
-    if (::futimens(fd_, times) != 0) note("times");
+    if (::futimens(file_.fd(), times) != 0) note("times");
     return problems;
   }
 
   void commit() override {
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) fail("write", display_, errno);
-    if (::renameat(dirfd_, temp_.c_str(), dirfd_, name_.c_str()) != 0) {
-      fail("open", display_, errno);
+    int err = 0;
+    switch (file_.commit(&err)) {
+      case AtomicFile::kClose: fail("write", display_, err);
+      case AtomicFile::kRename: fail("open", display_, err);
+      case AtomicFile::kNone: break;
     }
-    committed_ = true;
   }
 
   bool setUserIdRoot() const override { return setUserIdRoot_; }
 
  private:
-  int dirfd_;
-  std::string name_, display_, temp_;
+  AtomicFile file_;
+  std::string display_;
   const StopToken* stop_;
-  int fd_ = -1;
-  bool committed_ = false;
   bool setUserIdRoot_ = false;
 };
 

@@ -657,20 +657,18 @@ MapSink::MapSink(const std::string& path, const std::string& image, Console* con
 
 MapSink::~MapSink() {
   if (fd_ >= 0) ::close(fd_);
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 void MapSink::fail(int err) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  temporary_.clear();
+  file_.abandon();
   const std::string where = path_ == "-" ? "the map to standard output" : quoted(path_);
   throw OutputFailure("cannot write " + where + ": " + std::strerror(err));
 }
 
 void MapSink::open() {
-  if (fd_ >= 0) return;
+  if (fd_ >= 0 || file_.fd() >= 0) return;
   if (path_ == "-") {
     fd_ = ::dup(STDOUT_FILENO);
     if (fd_ < 0) fail(errno);
@@ -687,34 +685,30 @@ void MapSink::open() {
     if (fd_ < 0) fail(errno);
     return;
   }
-  std::vector<char> name(path_.begin(), path_.end());
-  const char suffix[] = ".XXXXXX";
-  name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminator
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) fail(errno);
-  fd_ = fd;
-  temporary_ = name.data();
-  // mkstemp makes the file private; give it the mode a new file would get.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd_, 0666 & ~mask) != 0) fail(errno);
+  unsigned n = 0;
+  const std::string temp = path_ + ".bfsscan-" + std::to_string(::getpid()) + "-";
+  const int err = file_.create(AT_FDCWD, path_, [&] { return temp + std::to_string(++n); });
+  if (err != 0) fail(err);
 }
 
 void MapSink::write() {
   open();
-  std::FILE* f = ::fdopen(fd_, "w");
-  if (!f) fail(errno);
-  fd_ = -1;  // the stream owns it now
+  const bool atomic = file_.fd() >= 0;
+  const int fd = atomic ? ::dup(file_.fd()) : fd_;
+  if (fd < 0) fail(errno);
+  std::FILE* f = ::fdopen(fd, "w");
+  if (!f) {
+    if (atomic) ::close(fd);
+    fail(errno);
+  }
+  if (!atomic) fd_ = -1;  // the stream owns it now
   errno = 0;
   render(f, model_);
   int err = 0;
   if (std::fflush(f) != 0 || std::ferror(f)) err = errno ? errno : EIO;
   if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0 && !temporary_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    err = errno;
-  }
+  if (err == 0 && atomic) file_.commit(&err);
   if (err != 0) fail(err);
-  temporary_.clear();
 }
 
 void MapSink::end(const EndEvent& e) {

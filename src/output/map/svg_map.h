@@ -18,6 +18,7 @@
 #include <string>
 
 #include "map_model.h"
+#include "atomic_file.h"
 #include "console.h"
 #include "scan_sink.h"
 
@@ -54,7 +55,7 @@ class MapSink : public ScanSink {
   std::string path_;
   std::string image_;
   Console* console_;
-  std::string temporary_;
+  AtomicFile file_;  // a new or regular file, renamed into place at the end
   int fd_ = -1;
   bool lost_ = false;
   bool written_ = false;
