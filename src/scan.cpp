@@ -47,6 +47,8 @@ class Scanner {
   // block scan when base < 0).
   void readProblem(const ReadFailure& failure, int64_t base, int64_t length, bool scanEnds);
   uint64_t budget(int64_t length) const;
+  // The line for an interruption by sig; returns the run's status.
+  int interrupted(int sig, int64_t fsBase, int64_t s);
   // The line for a violated condition in the file system at base.
   void inconsistent(int64_t base, const InconsistentFileSystem& violation);
 
@@ -57,6 +59,15 @@ class Scanner {
   DirectoryMemo directories_;
   bool reachedEnd_ = false;
 };
+
+int Scanner::interrupted(int sig, int64_t fsBase, int64_t s) {
+  // Where the work was: the file system being read, or the block scan.
+  const std::string where = fsBase >= 0 ? "in the file system at " + std::to_string(fsBase)
+                                        : "at byte " + std::to_string(s) + " of the image";
+  problem(ProblemEvent::kInterrupted, fsBase, static_cast<uint64_t>(fsBase >= 0 ? fsBase : s),
+          std::string("bfsscan: interrupted by ") + signalName(sig) + " " + where);
+  return 128 + sig;
+}
 
 void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
                       const std::string& text) {
@@ -202,7 +213,10 @@ int Scanner::run() {
     endBadRun();
     reachedEnd_ = true;
   } catch (const ReadFailure& failure) {
-    if (failure.kind() == ReadFailure::kEndOfImage) {
+    if (const int sig = pendingSignal()) {
+      // A read (or an open) that a signal cut short: the run was interrupted.
+      status = interrupted(sig, fsBase, s);
+    } else if (failure.kind() == ReadFailure::kEndOfImage) {
       reachedEnd_ = true;
       if (fsBase >= 0) readProblem(failure, fsBase, length, true);
     } else {
@@ -214,14 +228,7 @@ int Scanner::run() {
   } catch (const InconsistentFileSystem& violation) {
     inconsistent(fsBase, violation);
   } catch (const Interrupted& interruption) {
-    status = 128 + interruption.signal();
-    // Where the work was: the file system being read, or the block scan.
-    const std::string where = fsBase >= 0
-                                  ? "in the file system at " + std::to_string(fsBase)
-                                  : "at byte " + std::to_string(s) + " of the image";
-    problem(ProblemEvent::kInterrupted, fsBase, static_cast<uint64_t>(fsBase >= 0 ? fsBase : s),
-            std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) + " " +
-                where);
+    status = interrupted(interruption.signal(), fsBase, s);
   } catch (const std::bad_alloc&) {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, "bfsscan: out of memory");

@@ -14,6 +14,17 @@ namespace {
 // Longest extent file name taken from a descriptor.
 constexpr size_t kMaxName = 4096;
 
+// The part of an extent name the library takes: what follows its last
+// slash. A backslash may or may not separate folders for the library, so
+// a name that holds one is refused rather than guessed at.
+std::string extentBaseName(const std::string& name) {
+  if (name.find('\\') != std::string::npos) {
+    throw ReadFailure(ReadFailure::kSystemError,
+                      "extent file name " + name + " holds a backslash");
+  }
+  return name.substr(name.rfind('/') + 1);
+}
+
 std::string takeError(libvmdk_error_t*& error) {
   return takeLibraryError(error, libvmdk_error_backtrace_sprint, libvmdk_error_free);
 }
@@ -63,8 +74,8 @@ class VmdkImage : public ContainerImage {
     libvmdk_handle_free(&handle_, nullptr);
   }
 
-  // The files of the extents the descriptor names, relative to its
-  // directory dir.
+  // The files of the extents the descriptor names, as the library opens
+  // them: the last part of each name, in the descriptor's directory dir.
   std::vector<std::string> extentFiles(const std::string& dir) const {
     std::vector<std::string> files;
     libvmdk_error_t* error = nullptr;
@@ -94,7 +105,7 @@ class VmdkImage : public ContainerImage {
       }
       libvmdk_error_free(&error);
       libvmdk_extent_descriptor_free(&extent, nullptr);
-      if (!name.empty()) files.push_back(name[0] == '/' ? name : dir + name);
+      if (!name.empty()) files.push_back(dir + extentBaseName(name));
     }
     return files;
   }

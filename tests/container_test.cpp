@@ -251,6 +251,47 @@ TEST_F(ContainerTest, NoSegmentFileIsOverwritten) {
   }
 }
 
+// The library opens an extent by the last part of its name, beside the
+// descriptor: that file, and no other, is checked and read.
+TEST_F(ContainerTest, VmdkExtentNamedWithAFolder) {
+  convert({"qemu-img", "convert", "-O", "vmdk", "-o", "subformat=monolithicFlat", "disk.img",
+           "disk.vmdk"});
+  if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+  std::string descriptor = readFile(dir / "disk.vmdk");
+  const size_t at = descriptor.find("\"disk-flat.vmdk\"");
+  ASSERT_NE(at, std::string::npos);
+  descriptor.insert(at + 1, "sub/");
+  std::ofstream(dir / "disk.vmdk", std::ios::binary) << descriptor;
+  makeDir("sub");
+  const struct {
+    const char* label;
+    bool pipeBeside;  // the extent moved to sub/, a pipe in its place
+    const char* err;
+    int status;
+  } cases[] = {
+      {"the extent beside the descriptor", false, "", 0},
+      {"a pipe beside it, the extent in sub/", true,
+       "error reading ../disk.vmdk: extent file ../disk-flat.vmdk: not a regular file or disk\n", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.pipeBeside) {
+      ASSERT_EQ(::rename((dir / "disk-flat.vmdk").c_str(), (dir / "sub/disk-flat.vmdk").c_str()),
+                0);
+      ASSERT_EQ(::mkfifo((dir / "disk-flat.vmdk").c_str(), 0644), 0);
+    }
+    // The pipe must not be opened: a run that waits on it is ended.
+    const std::string out = std::string("out-") + (c.pipeBeside ? "pipe" : "beside");
+    makeDir(out);
+    const RunResult r = run({"timeout", "300", BFSSCAN_BIN, "../disk.vmdk"}, dir / out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+    if (c.status == 0) {
+      EXPECT_EQ(body(r.out), body(rawReport));
+    }
+  }
+}
+
 TEST_F(ContainerTest, RawFormatScansTheContainerBytes) {
   convert({"ewfacquire", "-u", "-q", "-c", "deflate:best", "-t", "disk", "disk.img"});
   if (::testing::Test::IsSkipped()) return;
