@@ -14,15 +14,15 @@ namespace {
 // Longest extent file name taken from a descriptor.
 constexpr size_t kMaxName = 4096;
 
-// The part of an extent name the library takes: what follows its last
-// slash. A backslash may or may not separate folders for the library, so
-// a name that holds one is refused rather than guessed at.
-std::string extentBaseName(const std::string& name) {
-  if (name.find('\\') != std::string::npos) {
-    throw ReadFailure(ReadFailure::kSystemError,
-                      "extent file name " + name + " holds a backslash");
+// The name of an extent file, refused when it holds a folder: the library
+// opens such a name at a place that depends on how the descriptor's own
+// path is spelled, not where the name points, so the file it would read
+// cannot be told (nor checked) beforehand.
+std::string extentName(const std::string& name) {
+  if (name.find_first_of("/\\") != std::string::npos) {
+    throw ReadFailure(ReadFailure::kSystemError, "extent file name " + name + " holds a folder");
   }
-  return name.substr(name.rfind('/') + 1);
+  return name;
 }
 
 std::string takeError(libvmdk_error_t*& error) {
@@ -74,8 +74,7 @@ class VmdkImage : public ContainerImage {
     libvmdk_handle_free(&handle_, nullptr);
   }
 
-  // The files of the extents the descriptor names, as the library opens
-  // them: the last part of each name, in the descriptor's directory dir.
+  // The files of the extents the descriptor names, in its directory dir.
   std::vector<std::string> extentFiles(const std::string& dir) const {
     std::vector<std::string> files;
     libvmdk_error_t* error = nullptr;
@@ -105,7 +104,7 @@ class VmdkImage : public ContainerImage {
       }
       libvmdk_error_free(&error);
       libvmdk_extent_descriptor_free(&extent, nullptr);
-      if (!name.empty()) files.push_back(dir + extentBaseName(name));
+      if (!name.empty()) files.push_back(dir + extentName(name));
     }
     return files;
   }
