@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // Reads up to n bytes of the container file at off into buf; returns how
 // many it read (fewer at the end of the file, 0 on any failure).
@@ -75,5 +76,15 @@ class AllocationMap {
 std::unique_ptr<AllocationTable> qcowAllocation(const FileReader& read);
 std::unique_ptr<AllocationTable> vhdAllocation(const FileReader& read, uint64_t fileSize);
 std::unique_ptr<AllocationTable> vhdxAllocation(const FileReader& read);
+// One sparse VMDK extent file, in units of its grains.
+std::unique_ptr<AllocationTable> vmdkSparseAllocation(const FileReader& read, uint64_t fileSize);
+
+// One extent of a VMware disk, in the order of the descriptor.
+struct VmdkExtent {
+  enum Kind { kData, kZero, kSparse } kind;
+  uint64_t size;                          // bytes of media
+  std::unique_ptr<AllocationTable> table;  // of a sparse one; null: all data
+};
+std::unique_ptr<AllocationTable> vmdkAllocation(std::vector<VmdkExtent> extents);
 
 #endif  // BFSSCAN_ALLOCATION_MAP_H

@@ -58,6 +58,12 @@ FileReader containerFileReader(const std::string& path, uint64_t* fileSize) {
   *fileSize = static_cast<uint64_t>(file->length());
   return [file](uint64_t off, unsigned char* buf, size_t n) -> size_t {
     try {
+      // A table in a hole of a sparse container file is zeros: not read.
+      const uint64_t length = static_cast<uint64_t>(file->length());
+      if (off <= length && n <= length - off && file->nextData(off) >= off + n) {
+        std::memset(buf, 0, n);
+        return n;
+      }
       return file->readUpTo(off, reinterpret_cast<char*>(buf), n);
     } catch (const ReadFailure&) {
       return 0;
