@@ -158,7 +158,7 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
     std::vector<std::string> command;
     const char* missing;
     const char* image;
-    const char* length;  // the media's size, or of what comes before the gap
+    const char* length;  // the media's size
     const char* error;
   } sets[] = {
       {"ewf",
@@ -172,7 +172,7 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
        {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
        "disk.002",
        "disk.001",
-       "1048576 bytes / 2048 sectors to read\n",
+       "3145728 bytes / 6144 sectors to read\n",
        "error reading disk.001: segment file disk.002 is missing\n"},
   };
   for (const auto& s : sets) {
@@ -190,6 +190,45 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
     EXPECT_EQ(readFile(dir / "disk-0/small"), "hello");
     EXPECT_FALSE(exists(dir / "disk-0/big1"));
     EXPECT_EQ(::system(("rm -r " + dir / "disk-0").c_str()), 0);
+  }
+}
+
+// A split set of four segments without its second: the scan stops at the
+// gap, or with --keep-going passes over it to the segments that are there,
+// at the offsets they would have with the missing one in place.
+TEST(SplitSetTest, KeepGoingPassesOverAMissingSegment) {
+  TempDir dir;
+  std::ofstream(dir / "early") << "early";
+  std::ofstream(dir / "late") << "late";
+  ASSERT_EQ(run({MKBFS_BIN, "disk.img", "early"}, dir.path()).status, 0);
+  ASSERT_EQ(::truncate((dir / "disk.img").c_str(), 4 << 20), 0);
+  ASSERT_EQ(run({MKBFS_BIN, "--at", "3145728", "disk.img", "late"}, dir.path()).status, 0);
+  const std::string split = tool("split");
+  if (split.empty()) GTEST_SKIP() << "split is not installed";
+  ASSERT_EQ(run({split, "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
+                dir.path()).status, 0);
+  ASSERT_EQ(::unlink((dir / "disk.002").c_str()), 0);
+  const struct {
+    const char* label;
+    std::vector<std::string> argv;
+    const char* err;
+    const char* late;  // the report's line for the file system at 3 MiB
+  } cases[] = {
+      {"stops at the gap", {BFSSCAN_BIN, "-n", "disk.001"},
+       "error reading disk.001: segment file disk.002 is missing\n", nullptr},
+      {"keeps going", {BFSSCAN_BIN, "-n", "-k", "disk.001"},
+       "error reading disk.001: segment file disk.002 is missing in the blocks at 1048576 to "
+       "2096640, skipped\n",
+       "hit magic at 0x300000 (3145728)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const RunResult r = run(c.argv, dir.path());
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.out, ::testing::StartsWith("scanning disk.001\n4194304 bytes / 8192 sectors "
+                                             "to read\nhit magic at 0 (0)\n"));
+    EXPECT_EQ(r.out.find("hit magic at 0x300000") != std::string::npos, c.late != nullptr);
   }
 }
 
