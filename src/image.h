@@ -74,6 +74,11 @@ class Image {
   virtual uint64_t nextHole(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
   virtual size_t readUpTo(uint64_t pos, char* buf, size_t n) const = 0;
+  // Once the scan has read the whole media: throws ReadFailure when a
+  // digest the container stores of the media differs from the bytes read.
+  // Does nothing where there is no such digest, or the media was not read
+  // whole and in order.
+  virtual void verifyMedia() const {}
   // Reads exactly n bytes at pos or throws.
   void readExact(uint64_t pos, char* buf, size_t n) const;
   // Reads len bytes from pos in order, in pieces of at most chunk bytes

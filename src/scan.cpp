@@ -212,6 +212,7 @@ int Scanner::run() {
     }
     endBadRun();
     reachedEnd_ = true;
+    image.verifyMedia();
   } catch (const ReadFailure& failure) {
     if (const int sig = pendingSignal()) {
       // A read (or an open) that a signal cut short: the run was interrupted.

@@ -232,6 +232,27 @@ TEST(SplitSetTest, KeepGoingPassesOverAMissingSegment) {
   }
 }
 
+// The second segment file of an acquisition replaced by that of another
+// acquisition of a disk that differs in one byte: the media read no longer
+// has the MD5 the set stores.
+TEST_F(ContainerTest, EwfSegmentFromAnotherAcquisition) {
+  std::string other = readFile(dir / "disk.img");
+  other[1536 << 10] ^= 0x55;  // in the file big1, stored in the second segment
+  std::ofstream(dir / "other.img", std::ios::binary) << other;
+  makeDir("a");
+  makeDir("b");
+  convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "a/disk", "disk.img"});
+  if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+  convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "b/disk", "other.img"});
+  ASSERT_EQ(::rename((dir / "b/disk.E02").c_str(), (dir / "a/disk.E02").c_str()), 0);
+  const RunResult r = run({BFSSCAN_BIN, "-n", "disk.E01"}, dir / "a");
+  EXPECT_THAT(r.err, MatchesRegex("error reading disk.E01: the media read has MD5 [0-9a-f]{32}, "
+                                  "not [0-9a-f]{32} as the set stores: a segment file may come "
+                                  "from another acquisition\n"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(body(r.out), body(rawReport));
+}
+
 TEST_F(ContainerTest, DamagedEwfChunk) {
   convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "disk", "disk.img"});
   if (::testing::Test::IsSkipped()) return;
