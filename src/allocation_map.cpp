@@ -1,6 +1,7 @@
 // Walking a container's allocation table for the next data or hole.
 #include "allocation_map.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -36,6 +37,60 @@ bool TablePieces::at(uint64_t off, size_t width, unsigned char* out) {
   if (off - start + width > pieceLen_) return false;
   std::memcpy(out, piece_.get() + (off - start), width);
   return true;
+}
+
+namespace {
+
+constexpr size_t kMaxEmptyTables = 4096;  // second-level tables remembered empty
+constexpr size_t kMaxListed = 4096;       // entries with data listed of one table
+
+}  // namespace
+
+LeafTables::LeafTables(FileReader read, size_t width, uint64_t entries,
+                       std::function<bool(const unsigned char*)> holdsData)
+    : read_(read), pieces_(read), width_(width), entries_(entries),
+      holdsData_(std::move(holdsData)) {}
+
+void LeafTables::summarize(uint64_t off) {
+  summarized_ = off;
+  data_.clear();
+  whole_ = true;
+  readable_ = true;
+  unsigned char piece[4096];
+  const uint64_t bytes = entries_ * width_;
+  for (uint64_t done = 0; done < bytes; done += sizeof piece) {
+    const size_t n = bytes - done < sizeof piece ? bytes - done : sizeof piece;
+    if (off > UINT64_MAX - done || read_(off + done, piece, n) != n) {
+      readable_ = false;
+      return;
+    }
+    for (size_t i = 0; i < n && whole_; i += width_) {
+      if (!holdsData_(piece + i)) continue;
+      if (data_.size() == kMaxListed) {
+        whole_ = false;
+      } else {
+        data_.push_back((done + i) / width_);
+      }
+    }
+  }
+  if (whole_ && data_.empty() && empty_.size() < kMaxEmptyTables) empty_.insert(off);
+}
+
+UnitRun LeafTables::run(uint64_t off, uint64_t index) {
+  const uint64_t toEnd = entries_ - index;
+  if (empty_.count(off) != 0) return {false, toEnd};
+  if (off != summarized_) summarize(off);
+  if (!readable_) return {true, toEnd};  // the library tells what is there
+  if (!whole_) {
+    unsigned char e[8];
+    if (off > UINT64_MAX - index * width_ || !pieces_.at(off + index * width_, width_, e)) {
+      return {true, 1};
+    }
+    return {holdsData_(e), 1};
+  }
+  const auto next = std::lower_bound(data_.begin(), data_.end(), index);
+  if (next != data_.end() && *next == index) return {true, 1};
+  return {false, (next == data_.end() ? entries_ : *next) - index};
 }
 
 uint64_t AllocationMap::next(uint64_t pos, bool data) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 // Reads up to n bytes of the container file at off into buf; returns how
@@ -48,6 +49,35 @@ class TablePieces {
   std::unique_ptr<unsigned char[]> piece_;
   uint64_t pieceAt_ = UINT64_MAX;
   size_t pieceLen_ = 0;
+};
+
+// The second-level tables of a two-level table (QCOW L2 tables, VMDK
+// grain tables): each one named is read whole once and summarized as the
+// few entries that hold data, or none; the empty ones are remembered (a
+// bounded number), so that a table named by many first-level entries is
+// not walked entry by entry each time.
+class LeafTables {
+ public:
+  // Tables of entries entries of width bytes; holdsData tells an entry.
+  LeafTables(FileReader read, size_t width, uint64_t entries,
+             std::function<bool(const unsigned char*)> holdsData);
+  // Entry index of the table at file offset off and how many entries from
+  // it on share its state (up to the end of the table).
+  UnitRun run(uint64_t off, uint64_t index);
+
+ private:
+  void summarize(uint64_t off);
+
+  FileReader read_;
+  TablePieces pieces_;
+  size_t width_;
+  uint64_t entries_;
+  std::function<bool(const unsigned char*)> holdsData_;
+  std::set<uint64_t> empty_;
+  uint64_t summarized_ = UINT64_MAX;  // the table summarized last
+  std::vector<uint64_t> data_;        // its entries that hold data, in order
+  bool whole_ = false;                // whether data_ lists them all
+  bool readable_ = false;
 };
 
 // Big- and little-endian numbers of table bytes.

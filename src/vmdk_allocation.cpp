@@ -4,7 +4,6 @@
 // name the grains that hold data; a zero entry at either level (or 1, for
 // a grain marked as zeros) holds none. A stream-optimized extent keeps the
 // directory's place in a copy of its header at the end of the file.
-#include <set>
 #include <vector>
 
 #include "allocation_map.h"
@@ -12,14 +11,17 @@
 namespace {
 
 constexpr uint64_t kSector = 512;
-constexpr size_t kMaxEmptyTables = 4096;  // grain tables remembered empty
 
 class SparseExtent : public AllocationTable {
  public:
   SparseExtent(const FileReader& read, uint64_t grain, uint64_t perTable, uint64_t gd,
                bool zeroGrains)
-      : top_(read), leaf_(read), read_(read), grain_(grain), perTable_(perTable), gd_(gd),
-        zeroGrains_(zeroGrains) {}
+      : top_(read),
+        leaves_(read, 4, perTable,
+                [zeroGrains](const unsigned char* e) {
+                  return littleEndian(e, 4) > (zeroGrains ? 1u : 0u);
+                }),
+        grain_(grain), perTable_(perTable), gd_(gd) {}
 
   uint64_t unitSize() const override { return grain_ * kSector; }
 
@@ -31,40 +33,14 @@ class SparseExtent : public AllocationTable {
       return {true, toEnd};
     }
     const uint64_t table = littleEndian(e, 4) * kSector;
-    if (table == 0 || isEmpty(table)) return {false, toEnd};
-    if (!leaf_.at(table + (unit % perTable_) * 4, 4, e)) return {true, 1};
-    return {holdsData(littleEndian(e, 4)), 1};
+    if (table == 0) return {false, toEnd};
+    return leaves_.run(table, unit % perTable_);
   }
 
  private:
-  bool holdsData(uint64_t entry) const { return entry > (zeroGrains_ ? 1u : 0u); }
-
-  // Whether the grain table at off holds no data; remembered for a bounded
-  // number of tables, so that one named many times is read once.
-  bool isEmpty(uint64_t off) {
-    if (empty_.count(off) != 0) return true;
-    if (off == lastFull_) return false;
-    unsigned char piece[4096];
-    const uint64_t bytes = perTable_ * 4;
-    for (uint64_t done = 0; done < bytes; done += sizeof piece) {
-      const size_t n = bytes - done < sizeof piece ? bytes - done : sizeof piece;
-      bool data = read_(off + done, piece, n) != n;
-      for (size_t i = 0; i < n && !data; i += 4) data = holdsData(littleEndian(piece + i, 4));
-      if (data) {
-        lastFull_ = off;
-        return false;
-      }
-    }
-    if (empty_.size() < kMaxEmptyTables) empty_.insert(off);
-    return true;
-  }
-
-  TablePieces top_, leaf_;
-  FileReader read_;
+  TablePieces top_;
+  LeafTables leaves_;
   uint64_t grain_, perTable_, gd_;
-  bool zeroGrains_;
-  std::set<uint64_t> empty_;
-  uint64_t lastFull_ = UINT64_MAX;
 };
 
 // The extents one after another, in sectors.
