@@ -74,13 +74,10 @@ FileReader containerFileReader(const std::string& path, uint64_t* fileSize) {
 size_t ContainerImage::readUpTo(uint64_t pos, char* buf, size_t n) const {
   const uint64_t length = static_cast<uint64_t>(length_);
   if (n == 0) return 0;
+  if (pos >= length) return 0;
+  if (n > length - pos) n = static_cast<size_t>(length - pos);
   if (pos >= storedEnd_ || n > storedEnd_ - pos) {
-    if (pos < length) throw ReadFailure(ReadFailure::kMediaEnds, storedEndWhy_);
-  }
-  if (pos >= length || n > length - pos) {
-    if (!missingTail_.empty()) throw ReadFailure(ReadFailure::kSystemError, missingTail_);
-    if (pos >= length) return 0;
-    n = static_cast<size_t>(length - pos);
+    throw ReadFailure(ReadFailure::kMediaEnds, storedEndWhy_);
   }
   size_t done = 0;
   while (done < n) {

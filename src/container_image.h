@@ -39,10 +39,6 @@ class ContainerImage : public Image {
   // Records a file the image is stored in, for isSameFile; throws
   // ReadFailure when it cannot be looked up.
   void addFile(const std::string& path);
-  // The media is known to go on past its length, in data that is missing:
-  // a read that reaches past the length fails with this text instead of
-  // ending there.
-  void setMissingTail(const std::string& why) { missingTail_ = why; }
   // The container file holds the media only up to end: a read that reaches
   // past it fails with ReadFailure(kMediaEnds) and this text.
   void setStoredEnd(uint64_t end, const std::string& why);
@@ -56,7 +52,6 @@ class ContainerImage : public Image {
   const char* format_;
   int64_t length_ = 0;
   std::vector<std::pair<dev_t, ino_t>> files_;
-  std::string missingTail_;
   uint64_t storedEnd_ = UINT64_MAX;
   std::string storedEndWhy_;
   // Walking the table keeps its last pieces: not part of the image's state.
