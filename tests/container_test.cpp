@@ -158,7 +158,7 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
     std::vector<std::string> command;
     const char* missing;
     const char* image;
-    const char* length;  // the media's size, or of what comes before the gap
+    const char* length;  // the media's size
     const char* error;
   } sets[] = {
       {"ewf",
@@ -172,7 +172,7 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
        {"split", "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
        "disk.002",
        "disk.001",
-       "1048576 bytes / 2048 sectors to read\n",
+       "3145728 bytes / 6144 sectors to read\n",
        "error reading disk.001: segment file disk.002 is missing\n"},
   };
   for (const auto& s : sets) {
@@ -191,6 +191,66 @@ TEST_F(ContainerTest, MissingMiddleSegmentFile) {
     EXPECT_FALSE(exists(dir / "disk-0/big1"));
     EXPECT_EQ(::system(("rm -r " + dir / "disk-0").c_str()), 0);
   }
+}
+
+// A split set of four segments without its second: the scan stops at the
+// gap, or with --keep-going passes over it to the segments that are there,
+// at the offsets they would have with the missing one in place.
+TEST(SplitSetTest, KeepGoingPassesOverAMissingSegment) {
+  TempDir dir;
+  std::ofstream(dir / "early") << "early";
+  std::ofstream(dir / "late") << "late";
+  ASSERT_EQ(run({MKBFS_BIN, "disk.img", "early"}, dir.path()).status, 0);
+  ASSERT_EQ(::truncate((dir / "disk.img").c_str(), 4 << 20), 0);
+  ASSERT_EQ(run({MKBFS_BIN, "--at", "3145728", "disk.img", "late"}, dir.path()).status, 0);
+  const std::string split = tool("split");
+  if (split.empty()) GTEST_SKIP() << "split is not installed";
+  ASSERT_EQ(run({split, "-b", "1M", "-d", "-a", "3", "--numeric-suffixes=1", "disk.img", "disk."},
+                dir.path()).status, 0);
+  ASSERT_EQ(::unlink((dir / "disk.002").c_str()), 0);
+  const struct {
+    const char* label;
+    std::vector<std::string> argv;
+    const char* err;
+    const char* late;  // the report's line for the file system at 3 MiB
+  } cases[] = {
+      {"stops at the gap", {BFSSCAN_BIN, "-n", "disk.001"},
+       "error reading disk.001: segment file disk.002 is missing\n", nullptr},
+      {"keeps going", {BFSSCAN_BIN, "-n", "-k", "disk.001"},
+       "error reading disk.001: segment file disk.002 is missing in the blocks at 1048576 to "
+       "2096640, skipped\n",
+       "hit magic at 0x300000 (3145728)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const RunResult r = run(c.argv, dir.path());
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.out, ::testing::StartsWith("scanning disk.001\n4194304 bytes / 8192 sectors "
+                                             "to read\nhit magic at 0 (0)\n"));
+    EXPECT_EQ(r.out.find("hit magic at 0x300000") != std::string::npos, c.late != nullptr);
+  }
+}
+
+// The second segment file of an acquisition replaced by that of another
+// acquisition of a disk that differs in one byte: the media read no longer
+// has the MD5 the set stores.
+TEST_F(ContainerTest, EwfSegmentFromAnotherAcquisition) {
+  std::string other = readFile(dir / "disk.img");
+  other[1536 << 10] ^= 0x55;  // in the file big1, stored in the second segment
+  std::ofstream(dir / "other.img", std::ios::binary) << other;
+  makeDir("a");
+  makeDir("b");
+  convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "a/disk", "disk.img"});
+  if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+  convert({"ewfacquire", "-u", "-q", "-c", "none", "-S", "1MiB", "-t", "b/disk", "other.img"});
+  ASSERT_EQ(::rename((dir / "b/disk.E02").c_str(), (dir / "a/disk.E02").c_str()), 0);
+  const RunResult r = run({BFSSCAN_BIN, "-n", "disk.E01"}, dir / "a");
+  EXPECT_THAT(r.err, MatchesRegex("error reading disk.E01: the media read has MD5 [0-9a-f]{32}, "
+                                  "not [0-9a-f]{32} as the set stores: a segment file may come "
+                                  "from another acquisition\n"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(body(r.out), body(rawReport));
 }
 
 TEST_F(ContainerTest, DamagedEwfChunk) {
@@ -248,6 +308,131 @@ TEST_F(ContainerTest, NoSegmentFileIsOverwritten) {
               "\"disk-0/small\" is the image itself\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(readFile(dir / s.segment), before);
+  }
+}
+
+// An extent named with a folder is refused before any extent is opened:
+// neither the file the name points to nor one beside the descriptor (here
+// a pipe, which would block an open) is read.
+TEST_F(ContainerTest, VmdkExtentNamedWithAFolder) {
+  convert({"qemu-img", "convert", "-O", "vmdk", "-o", "subformat=monolithicFlat", "disk.img",
+           "disk.vmdk"});
+  if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+  std::string descriptor = readFile(dir / "disk.vmdk");
+  const size_t at = descriptor.find("\"disk-flat.vmdk\"");
+  ASSERT_NE(at, std::string::npos);
+  descriptor.insert(at + 1, "sub/");
+  std::ofstream(dir / "disk.vmdk", std::ios::binary) << descriptor;
+  makeDir("sub");
+  ASSERT_EQ(::rename((dir / "disk-flat.vmdk").c_str(), (dir / "sub/disk-flat.vmdk").c_str()), 0);
+  for (const bool pipeBeside : {false, true}) {
+    SCOPED_TRACE(pipeBeside ? "a pipe beside the descriptor" : "the extent in sub/ only");
+    if (pipeBeside) {
+      ASSERT_EQ(::mkfifo((dir / "disk-flat.vmdk").c_str(), 0644), 0);
+    }
+    const std::string out = pipeBeside ? "out-pipe" : "out-sub";
+    makeDir(out);
+    // A run that waits on the pipe is ended by the guard.
+    const RunResult r = run({tool("timeout"), "300", BFSSCAN_BIN, "../disk.vmdk"}, dir / out);
+    EXPECT_EQ(r.err,
+              "error reading ../disk.vmdk: extent file name sub/disk-flat.vmdk holds a folder\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "scanning ../disk.vmdk\n");
+    EXPECT_EQ(listTree(dir / out), std::vector<std::string>{});
+  }
+}
+
+// Sets the size a fixed VHD's footer claims, with the footer's checksum.
+void claimVhdSize(const std::string& path, uint64_t size) {
+  std::string d = readFile(path);
+  ASSERT_GE(d.size(), 512u);
+  unsigned char* f = reinterpret_cast<unsigned char*>(&d[d.size() - 512]);
+  for (int at : {40, 48}) {
+    for (int i = 0; i < 8; ++i) f[at + i] = static_cast<unsigned char>(size >> (56 - 8 * i));
+  }
+  uint32_t sum = 0;
+  for (int i = 0; i < 512; ++i) sum += (i >= 64 && i < 68) ? 0 : f[i];
+  sum = ~sum;
+  for (int i = 0; i < 4; ++i) f[64 + i] = static_cast<unsigned char>(sum >> (24 - 8 * i));
+  std::ofstream(path, std::ios::binary) << d;
+}
+
+// A small container that claims a huge disk: the scan passes over what
+// its tables leave unallocated, and a fixed disk ends with its file. A run
+// that read the claimed size would not end within the guard.
+TEST(HugeClaimTest, ContainersClaimingHugeDisks) {
+  if (tool("qemu-img").empty()) GTEST_SKIP() << "qemu-img is not installed";
+  TempDir dir;
+  const struct {
+    const char* label;
+    std::vector<std::string> create;
+    uint64_t claim;  // patched into the footer; 0 for none
+    const char* image;
+    const char* out;
+    const char* err;
+    int status;
+  } cases[] = {
+      {"qcow2 of 2000 PiB",
+       {"qemu-img", "create", "-q", "-f", "qcow2", "-o", "cluster_size=2M", "d.qcow2", "2000P"},
+       0, "d.qcow2",
+       "scanning d.qcow2\n2251799813685248000 bytes / 4398046511104000 sectors to read\n"
+       "end of d.qcow2\n",
+       "", 0},
+      {"vhdx of 64 TiB",
+       {"qemu-img", "create", "-q", "-f", "vhdx", "d.vhdx", "64T"}, 0, "d.vhdx",
+       "scanning d.vhdx\n70368744177664 bytes / 137438953472 sectors to read\nend of d.vhdx\n",
+       "", 0},
+      {"sparse vmdk of 1 TiB",
+       {"qemu-img", "create", "-q", "-f", "vmdk", "d.vmdk", "1T"}, 0, "d.vmdk",
+       "scanning d.vmdk\n1099511627776 bytes / 2147483648 sectors to read\nend of d.vmdk\n",
+       "", 0},
+      {"dynamic vhd of 2000 GiB",
+       {"qemu-img", "create", "-q", "-f", "vpc", "d.vhd", "2000G"}, 0, "d.vhd",
+       "scanning d.vhd\n2147483648000 bytes / 4194304000 sectors to read\nend of d.vhd\n", "", 0},
+      {"fixed vhd of 1 MiB claiming 16 PiB",
+       {"qemu-img", "create", "-q", "-f", "vpc", "-o", "subformat=fixed,force_size=on",
+        "f.vhd", "1M"},
+       uint64_t{16} << 50, "f.vhd",
+       "scanning f.vhd\n18014398509481984 bytes / 35184372088832 sectors to read\n",
+       "error reading f.vhd: the disk claims 18014398509481984 bytes, but the container ends "
+       "at byte 1048576\n",
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::string> create = c.create;
+    create[0] = tool(create[0]);
+    ASSERT_EQ(run(create, dir.path()).status, 0);
+    if (c.claim != 0) claimVhdSize(dir / c.image, c.claim);
+    const RunResult r = run({tool("timeout"), "300", BFSSCAN_BIN, "-k", c.image}, dir.path(),
+                            limits(0, scaledCpuSeconds(60)));
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+// The one file system of a small container lies at 60 GiB: the tables
+// that let the scan pass over the rest must not pass over it.
+TEST(HugeClaimTest, DataFarOutInASparseContainerIsFound) {
+  if (tool("qemu-img").empty()) GTEST_SKIP() << "qemu-img is not installed";
+  TempDir dir;
+  std::ofstream(dir / "hello") << "hello";
+  std::ofstream(dir / "far.raw").close();
+  ASSERT_EQ(::truncate((dir / "far.raw").c_str(), 100ll << 30), 0);
+  ASSERT_EQ(run({MKBFS_BIN, "--at", "64424509440", "far.raw", "hello"}, dir.path()).status, 0);
+  for (const char* format : {"qcow2", "vhdx", "vpc", "vmdk"}) {
+    SCOPED_TRACE(format);
+    const std::string image = std::string("far.") + format;
+    ASSERT_EQ(run({tool("qemu-img"), "convert", "-O", format, "far.raw", image}, dir.path()).status,
+              0);
+    const RunResult r = run({tool("timeout"), "300", BFSSCAN_BIN, "-n", image}, dir.path(),
+                            limits(0, scaledCpuSeconds(60)));
+    EXPECT_THAT(r.out, ::testing::HasSubstr("hit magic at 0xf00000000 (64424509440)\n"));
+    EXPECT_THAT(r.out, ::testing::HasSubstr("\"far-64424509440/hello\" 0x600-0x604 4\n"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    ::unlink((dir / image).c_str());
   }
 }
 

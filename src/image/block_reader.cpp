@@ -46,7 +46,12 @@ void BlockReader::fill(uint64_t pos) {
     try {
       bufLen_ = image_.readUpTo(pos, buf_.data(), kChunk);
     } catch (const ReadFailure& failure) {
-      if (failure.kind() != ReadFailure::kSystemError) throw;
+      // Block by block up to the one that fails: a container's missing end
+      // too, so that every block it holds is examined.
+      if (failure.kind() != ReadFailure::kSystemError &&
+          failure.kind() != ReadFailure::kMediaEnds) {
+        throw;
+      }
       blockwiseUntil_ = pos + kChunk;
     }
   }

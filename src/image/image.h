@@ -1,7 +1,8 @@
 // Read-only access to the image being scanned: positioned reads of its
-// media that either deliver every byte asked for or fail in one of three
+// media that either deliver every byte asked for or fail in one of four
 // ways: the end of the image, an error of the system or of a container
-// library, or an image that became shorter.
+// library, an image that became shorter, or a container that holds less
+// of its media than it claims.
 #ifndef BFSSCAN_IMAGE_H
 #define BFSSCAN_IMAGE_H
 
@@ -21,6 +22,8 @@ class ReadFailure : public std::runtime_error {
     kEndOfImage,   // the read reaches past the measured length
     kSystemError,  // the system (or a container library) refused the read
     kShrunk,       // the image ended before its measured length
+    kMediaEnds,    // the container holds no more of its media from here on:
+                   // every read past this point fails alike
   };
   explicit ReadFailure(Kind kind, int error = 0);
   // A failure described by a library's own text rather than an errno.
@@ -71,6 +74,11 @@ class Image {
   virtual uint64_t nextHole(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
   virtual size_t readUpTo(uint64_t pos, char* buf, size_t n) const = 0;
+  // Once the scan has read the whole media: throws ReadFailure when a
+  // digest the container stores of the media differs from the bytes read.
+  // Does nothing where there is no such digest, or the media was not read
+  // whole and in order.
+  virtual void verifyMedia() const {}
   // Reads exactly n bytes at pos or throws.
   void readExact(uint64_t pos, char* buf, size_t n) const;
   // Reads len bytes from pos in order, in pieces of at most chunk bytes

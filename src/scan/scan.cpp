@@ -115,7 +115,9 @@ Next Scanner::decide(const Failure& f) const {
   if (!config_.keepGoing) return Next::kStop;
   if (f.kind == Failure::kViolation) return Next::kGoOn;
   switch (f.read.kind()) {
-    case ReadFailure::kShrunk: return Next::kStop;  // nothing after it can be trusted
+    case ReadFailure::kShrunk:     // nothing after it can be trusted
+    case ReadFailure::kMediaEnds:  // nothing of the media is stored past it
+      return Next::kStop;
     case ReadFailure::kSystemError: return Next::kGoOn;
     case ReadFailure::kEndOfImage: return f.fs >= 0 ? Next::kGoOn : Next::kStop;
   }
@@ -210,6 +212,7 @@ void Scanner::scan(const Image& image) {
     try {
       hit = blocks.next(s);
     } catch (const ReadFailure& failure) {
+      checkStop(stop_);  // a read a signal cut short: the run was interrupted
       Failure f;
       f.read = failure;
       const Next next = decide(f);
@@ -233,6 +236,7 @@ void Scanner::scan(const Image& image) {
     s += BFS_BSIZE;
     fsBase_ = base;
     if (const std::optional<Failure> f = processFileSystem(image, extractor, blocks.block(), base)) {
+      if (f->kind == Failure::kRead) checkStop(stop_);
       const Next next = decide(*f);
       report(*f, next);
       if (next == Next::kStop) return;
@@ -241,6 +245,13 @@ void Scanner::scan(const Image& image) {
   }
   endBadRun();
   reachedEnd_ = true;
+  try {
+    image.verifyMedia();  // what can only be checked once all of it was read
+  } catch (const ReadFailure& failure) {
+    Failure f;
+    f.read = failure;
+    report(f, Next::kStop);
+  }
 }
 
 bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure) {
@@ -250,6 +261,7 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
     sink_.start(f);
     std::unique_ptr<Image> opened;
     if (openFailure != nullptr) {
+      checkStop(stop_);
       Failure open;
       open.read = *openFailure;
       report(open, Next::kStop);
@@ -257,6 +269,7 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
       try {
         opened = openImage(f, request_.format);
       } catch (const ReadFailure& failure) {
+        checkStop(stop_);
         Failure open;
         open.read = failure;
         report(open, Next::kStop);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sstream>
 
 bool ContainerImage::isSameFile(dev_t dev, ino_t ino) const {
@@ -31,13 +32,52 @@ void ContainerImage::addFile(const std::string& path) {
   files_.emplace_back(st.st_dev, st.st_ino);
 }
 
+void ContainerImage::setStoredEnd(uint64_t end, const std::string& why) {
+  storedEnd_ = end;
+  storedEndWhy_ = why;
+}
+
+void ContainerImage::setAllocation(std::unique_ptr<AllocationTable> table) {
+  allocation_.reset();
+  if (table) {
+    allocation_ = std::make_unique<AllocationMap>(std::move(table),
+                                                  static_cast<uint64_t>(length_));
+  }
+}
+
+uint64_t ContainerImage::nextData(uint64_t pos) const {
+  return allocation_ ? allocation_->nextData(pos) : Image::nextData(pos);
+}
+
+uint64_t ContainerImage::nextHole(uint64_t pos) const {
+  return allocation_ ? allocation_->nextHole(pos) : Image::nextHole(pos);
+}
+
+FileReader containerFileReader(const std::string& path, uint64_t* fileSize) {
+  const std::shared_ptr<RawImage> file = std::make_shared<RawImage>(path);
+  *fileSize = static_cast<uint64_t>(file->length());
+  return [file](uint64_t off, unsigned char* buf, size_t n) -> size_t {
+    try {
+      // A table in a hole of a sparse container file is zeros: not read.
+      const uint64_t length = static_cast<uint64_t>(file->length());
+      if (off <= length && n <= length - off && file->nextData(off) >= off + n) {
+        std::memset(buf, 0, n);
+        return n;
+      }
+      return file->readUpTo(off, reinterpret_cast<char*>(buf), n);
+    } catch (const ReadFailure&) {
+      return 0;
+    }
+  };
+}
+
 size_t ContainerImage::readUpTo(uint64_t pos, char* buf, size_t n) const {
   const uint64_t length = static_cast<uint64_t>(length_);
   if (n == 0) return 0;
-  if (pos >= length || n > length - pos) {
-    if (!missingTail_.empty()) throw ReadFailure(ReadFailure::kSystemError, missingTail_);
-    if (pos >= length) return 0;
-    n = static_cast<size_t>(length - pos);
+  if (pos >= length) return 0;
+  if (n > length - pos) n = static_cast<size_t>(length - pos);
+  if (pos >= storedEnd_ || n > storedEnd_ - pos) {
+    throw ReadFailure(ReadFailure::kMediaEnds, storedEndWhy_);
   }
   size_t done = 0;
   while (done < n) {

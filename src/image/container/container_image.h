@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocation_map.h"
 #include "image.h"
 
 class ContainerImage : public Image {
@@ -24,6 +25,10 @@ class ContainerImage : public Image {
   bool isSameFile(dev_t dev, ino_t ino) const override;
   // Reads through readMedia, in one call of the library per read asked for.
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
+  // From the container's allocation table where one was set; else every
+  // byte may hold data.
+  uint64_t nextData(uint64_t pos) const override;
+  uint64_t nextHole(uint64_t pos) const override;
 
  protected:
   explicit ContainerImage(const char* format) : format_(format) {}
@@ -34,10 +39,11 @@ class ContainerImage : public Image {
   // Records a file the image is stored in, for isSameFile; throws
   // ReadFailure when it cannot be looked up.
   void addFile(const std::string& path);
-  // The media is known to go on past its length, in data that is missing:
-  // a read that reaches past the length fails with this text instead of
-  // ending there.
-  void setMissingTail(const std::string& why) { missingTail_ = why; }
+  // The container file holds the media only up to end: a read that reaches
+  // past it fails with ReadFailure(kMediaEnds) and this text.
+  void setStoredEnd(uint64_t end, const std::string& why);
+  // Skips what table marks unallocated (none: every byte may hold data).
+  void setAllocation(std::unique_ptr<AllocationTable> table);
   // Reads n > 0 bytes at pos, all inside the media; returns the number read
   // (0 when the library has nothing there) or throws ReadFailure.
   virtual size_t readMedia(uint64_t pos, char* buf, size_t n) const = 0;
@@ -46,8 +52,16 @@ class ContainerImage : public Image {
   const char* format_;
   int64_t length_ = 0;
   std::vector<std::pair<dev_t, ino_t>> files_;
-  std::string missingTail_;
+  uint64_t storedEnd_ = UINT64_MAX;
+  std::string storedEndWhy_;
+  // Walking the table keeps its last pieces: not part of the image's state.
+  mutable std::unique_ptr<AllocationMap> allocation_;
 };
+
+// Reads the container file at path, for its allocation table, through a
+// descriptor of its own; fileSize is set to its length. Throws ReadFailure
+// when it cannot be opened.
+FileReader containerFileReader(const std::string& path, uint64_t* fileSize);
 
 // The text of a library error for "error reading IMAGE: TEXT", from its
 // backtrace (one message a line, the innermost first): the system's reason

@@ -3,6 +3,10 @@
 // file that is missing) as zeros and goes on; it only records a checksum
 // error. Every read is checked against those records here, so that such
 // data is a read failure and never passes for the disk's own bytes.
+// Neither does the library check the MD5 the set stores of the media: the
+// media is hashed here as the scan reads it from start to end, and
+// compared once all of it was read, so that a segment file of another
+// acquisition is told without reading the set twice.
 #include <libewf.h>
 #include <sys/stat.h>
 
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "container_image.h"
+#include "hashing.h"
 
 namespace {
 
@@ -119,6 +124,16 @@ class EwfImage : public ContainerImage {
         throw ReadFailure(ReadFailure::kSystemError, takeError(error));
       }
       setLength(mediaSize);
+      uint8_t md5[16];
+      const int stored = libewf_handle_get_md5_hash(handle_, md5, sizeof md5, &error);
+      if (stored < 0) libewf_error_free(&error);
+      if (stored == 1) {
+        static const char kHex[] = "0123456789abcdef";
+        for (const uint8_t b : md5) {
+          storedMd5_ += kHex[b >> 4];
+          storedMd5_ += kHex[b & 15];
+        }
+      }
     } catch (...) {
       close();
       throw;
@@ -139,8 +154,28 @@ class EwfImage : public ContainerImage {
         libewf_handle_read_random(handle_, buf, n, static_cast<off64_t>(pos), &error);
     if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
     checkChunks(pos, static_cast<uint64_t>(got));
+    const uint64_t end = pos + static_cast<uint64_t>(got);
+    if (!storedMd5_.empty() && pos <= hashedTo_ && end > hashedTo_) {
+      md5_.update(buf + (hashedTo_ - pos), static_cast<size_t>(end - hashedTo_));
+      hashedTo_ = end;
+    }
     return static_cast<size_t>(got);
   }
+
+ public:
+  void verifyMedia() const override {
+    if (storedMd5_.empty() || hashedTo_ != static_cast<uint64_t>(length())) return;
+    const std::string read = md5_.finish().front().hex;
+    hashedTo_ = 0;
+    if (read != storedMd5_) {
+      throw ReadFailure(ReadFailure::kSystemError,
+                        "the media read has MD5 " + read + ", not " + storedMd5_ +
+                            " as the set stores: a segment file may come from another "
+                            "acquisition");
+    }
+  }
+
+ private:
 
   // Throws when the library recorded a checksum error in the media bytes
   // [pos, pos + n), which it then handed out as zeros. The records of
@@ -171,6 +206,10 @@ class EwfImage : public ContainerImage {
   libewf_handle_t* handle_ = nullptr;
   uint32_t bytesPerSector_ = 512;
   std::string incomplete_;  // why the set is not whole; empty when it is
+  std::string storedMd5_;   // in hexadecimal; empty when the set stores none
+  // The media hashed so far, from its start up to hashedTo_.
+  mutable FileHasher md5_{{"md5"}};
+  mutable uint64_t hashedTo_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // QEMU copy-on-write disks (QCOW version 1, 2 and 3) read through libqcow.
 // A disk with a backing file holds only the changes to it, and an
 // encrypted one needs a key: both are refused rather than read with holes.
+// Clusters its tables do not allocate are passed over (qcow_allocation.cpp).
 #include <libqcow.h>
 
 #include <string>
@@ -44,6 +45,8 @@ class QcowImage : public ContainerImage {
         throw ReadFailure(ReadFailure::kSystemError, "an encrypted disk is not supported");
       }
       setLength(mediaSize);
+      uint64_t fileSize = 0;
+      setAllocation(qcowAllocation(containerFileReader(path, &fileSize)));
     } catch (...) {
       close();
       throw;

@@ -1,6 +1,9 @@
 // Virtual Hard Disk images, VHD (fixed or dynamic) and VHDX, read through
 // libvhdi. A differencing disk holds only the changes to a parent image,
-// which is not read: it is refused rather than scanned with holes.
+// which is not read: it is refused rather than scanned with holes. Blocks
+// a dynamic disk's table does not allocate are passed over
+// (vhd_allocation.cpp, vhdx_allocation.cpp); a fixed disk that claims more
+// media than its file holds ends where the file does.
 #include <libvhdi.h>
 
 #include <string>
@@ -40,6 +43,21 @@ class VhdImage : public ContainerImage {
                           "a differencing disk is not supported (its parent image is not read)");
       }
       setLength(mediaSize);
+      uint64_t fileSize = 0;
+      const FileReader file = containerFileReader(path, &fileSize);
+      if (fileType == LIBVHDI_FILE_TYPE_VHDX) {
+        setAllocation(vhdxAllocation(file));
+      } else if (diskType == LIBVHDI_DISK_TYPE_DYNAMIC) {
+        setAllocation(vhdAllocation(file, fileSize));
+      } else if (diskType == LIBVHDI_DISK_TYPE_FIXED) {
+        // The media, then the footer of 512 bytes.
+        const uint64_t stored = fileSize < 512 ? 0 : fileSize - 512;
+        if (mediaSize > stored) {
+          setStoredEnd(stored, "the disk claims " + std::to_string(mediaSize) +
+                                   " bytes, but the container ends at byte " +
+                                   std::to_string(stored));
+        }
+      }
     } catch (...) {
       close();
       throw;

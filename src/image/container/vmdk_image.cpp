@@ -1,7 +1,8 @@
 // VMware disks read through libvmdk: a descriptor (a text file, or the one
 // inside a sparse extent) and the extent files it names, flat or sparse. A
 // disk that holds only the changes to a parent is refused, as the parent
-// is not read.
+// is not read. Grains the tables of a sparse extent do not allocate, and
+// zero extents, are passed over (vmdk_allocation.cpp).
 #include <libvmdk.h>
 
 #include <string>
@@ -13,6 +14,17 @@ namespace {
 
 // Longest extent file name taken from a descriptor.
 constexpr size_t kMaxName = 4096;
+
+// The name of an extent file, refused when it holds a folder: the library
+// opens such a name at a place that depends on how the descriptor's own
+// path is spelled, not where the name points, so the file it would read
+// cannot be told (nor checked) beforehand.
+std::string extentName(const std::string& name) {
+  if (name.find_first_of("/\\") != std::string::npos) {
+    throw ReadFailure(ReadFailure::kSystemError, "extent file name " + name + " holds a folder");
+  }
+  return name;
+}
 
 std::string takeError(libvmdk_error_t*& error) {
   return takeLibraryError(error, libvmdk_error_backtrace_sprint, libvmdk_error_free);
@@ -29,7 +41,8 @@ class VmdkImage : public ContainerImage {
       if (libvmdk_handle_open(handle_, path.c_str(), LIBVMDK_OPEN_READ, &error) != 1) {
         throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
       }
-      const std::vector<std::string> extents = extentFiles(directoryOf(path));
+      std::vector<VmdkExtent> layout;
+      const std::vector<std::string> extents = extentFiles(directoryOf(path), layout);
       for (const std::string& extent : extents) checkImageFile("extent file", extent);
       if (libvmdk_handle_open_extent_data_files(handle_, &error) != 1) {
         throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
@@ -49,6 +62,7 @@ class VmdkImage : public ContainerImage {
         throw ReadFailure(ReadFailure::kSystemError, takeError(error));
       }
       setLength(mediaSize);
+      setAllocation(vmdkAllocation(std::move(layout)));
     } catch (...) {
       close();
       throw;
@@ -63,9 +77,10 @@ class VmdkImage : public ContainerImage {
     libvmdk_handle_free(&handle_, nullptr);
   }
 
-  // The files of the extents the descriptor names, relative to its
-  // directory dir.
-  std::vector<std::string> extentFiles(const std::string& dir) const {
+  // The files of the extents the descriptor names, in its directory dir.
+  // With each extent's place in layout, and the table of a sparse one.
+  std::vector<std::string> extentFiles(const std::string& dir,
+                                       std::vector<VmdkExtent>& layout) const {
     std::vector<std::string> files;
     libvmdk_error_t* error = nullptr;
     int extents = 0;
@@ -79,7 +94,10 @@ class VmdkImage : public ContainerImage {
       }
       int type = 0;
       size_t size = 0;
+      off64_t offset = 0;
+      size64_t bytes = 0;
       std::string name;
+      if (libvmdk_extent_descriptor_get_range(extent, &offset, &bytes, &error) != 1) bytes = 0;
       if (libvmdk_extent_descriptor_get_type(extent, &type, &error) == 1 &&
           type != LIBVMDK_EXTENT_TYPE_ZERO &&
           libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, &error) == 1 &&
@@ -94,7 +112,17 @@ class VmdkImage : public ContainerImage {
       }
       libvmdk_error_free(&error);
       libvmdk_extent_descriptor_free(&extent, nullptr);
-      if (!name.empty()) files.push_back(name[0] == '/' ? name : dir + name);
+      if (!name.empty()) files.push_back(dir + extentName(name));
+      VmdkExtent placed{type == LIBVMDK_EXTENT_TYPE_ZERO ? VmdkExtent::kZero : VmdkExtent::kData,
+                        bytes, nullptr};
+      if (type == LIBVMDK_EXTENT_TYPE_SPARSE && !name.empty()) {
+        checkImageFile("extent file", files.back());
+        uint64_t fileSize = 0;
+        const FileReader file = containerFileReader(files.back(), &fileSize);
+        placed.table = vmdkSparseAllocation(file, fileSize);
+        if (placed.table) placed.kind = VmdkExtent::kSparse;
+      }
+      layout.push_back(std::move(placed));
     }
     return files;
   }
