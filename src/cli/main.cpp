@@ -1,10 +1,12 @@
 // bfsscan: finds every BFS file system in a disk image, reports it and
 // copies its files out. See exit_status.h for what the exit status means.
 #include <algorithm>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
 #include "body_file.h"
+#include "dfxml_sink.h"
 #include "exit_status.h"
 #include "json_lines.h"
 #include "options.h"
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
   installSignalHandlers();
 
   const bool reportToStdout =
-      options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
+      options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
+      options.dfxmlFile != "-";
   try {
     SinkList sinks;
     sinks.add(std::make_unique<TextReport>(options.image, reportToStdout));
@@ -54,6 +57,13 @@ int main(int argc, char** argv) {
     if (!options.jsonFile.empty()) {
       sinks.add(std::make_unique<JsonLinesSink>(
           std::make_unique<ResultsFile>(options.jsonFile, options.image), BFSSCAN_VERSION));
+    }
+    if (!options.dfxmlFile.empty()) {
+      std::string commandLine;
+      for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
+      sinks.add(std::make_unique<DfxmlSink>(
+          std::make_unique<ResultsFile>(options.dfxmlFile, options.image), BFSSCAN_VERSION,
+          commandLine, isoTime(static_cast<int64_t>(std::time(nullptr)))));
     }
     if (!options.mapFile.empty()) {
       auto map = std::make_unique<MapSink>(options.mapFile, options.image);

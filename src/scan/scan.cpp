@@ -123,6 +123,9 @@ void Scanner::processFileSystem(const Image& image, Extractor& extractor, const 
             "bfsscan: file system at " + std::to_string(base) + " has no root directory");
   }
   extractor.extract(base, inodes, names);
+  if (options_.unallocated || options_.deleted) {
+    extractor.extractUnowned(base, inodes, bsb.bdsup_start, bsb.bdsup_end);
+  }
 }
 
 int Scanner::run() {
@@ -145,6 +148,8 @@ int Scanner::run() {
     extract.keepGoing = options_.keepGoing;
     extract.maxOutput = budget(length);
     extract.hashes = options_.hashes;
+    extract.unallocated = options_.unallocated;
+    extract.deleted = options_.deleted;
     Extractor extractor(image, f, extract, sink_, tally_);
 
     BlockReader blocks(image);
