@@ -71,8 +71,8 @@ TEST_F(ForensicRecord, UnallocatedAndDeletedLeaveTheReportAsItIs) {
   traceImage();
   const RunResult plain = bfsscan({"-C", "plain", "disk.img"});
   ASSERT_EQ(plain.status, 0) << plain.err;
-  const RunResult r = bfsscan({"-C", "out", "--json=s.json", "--dfxml=s.xml", "--unallocated",
-                               "--deleted", "--hash=sha256", "disk.img"});
+  const RunResult r = bfsscan({"-C", "out", "--json=s.json", "--dfxml=s.xml", "--map=m.svg",
+                               "--unallocated", "--deleted", "--hash=sha256", "disk.img"});
   EXPECT_EQ(r.out, plain.out);
   EXPECT_EQ(r.err, plain.err);
   EXPECT_EQ(r.status, plain.status);
@@ -148,6 +148,14 @@ TEST_F(ForensicRecord, UnallocatedAndDeletedLeaveTheReportAsItIs) {
                              "img_offset=\"3584\" len=\"2048\" non_zero=\"1\" "
                              "filename=\"disk-0/.bfsscan-unallocated/free-3584\"/>"));
   EXPECT_EQ(count(xml, "<bfsscan:unallocated "), 5);
+
+  // The map shades the free run that holds data and the three slacks (and
+  // shows each in the legend).
+  const std::string svg = readFile(dir / "m.svg");
+  EXPECT_EQ(count(svg, "class=\"uf\""), 2);
+  EXPECT_EQ(count(svg, "class=\"us\""), 4);
+  EXPECT_THAT(svg, HasSubstr("<title>free space holding data, bytes 0xe00-0x15ff of the image, "
+                             "2048 bytes</title>"));
 
   // A dry run lists what it would write, and writes nothing.
   const RunResult dry = bfsscan({"-n", "-C", "dry", "--json=d.json", "--unallocated", "--deleted",
