@@ -61,6 +61,13 @@ TEST(SpaceMap, ExtentsLaidOverOneAnotherOverWholeGroupsAreOverlaps) {
   map.addExtent(5000, 15000);
   EXPECT_TRUE(map.overlap());
   EXPECT_TRUE(map.owned(12000, 12000));
+
+  // Ranges over whole groups of 64 * 64 blocks, free or holding one block in use.
+  SpaceMap sparse(512, 512 * 40000 - 1);
+  sparse.addExtent(20000, 20000);
+  EXPECT_TRUE(sparse.owned(1, 39999));
+  EXPECT_FALSE(sparse.owned(1, 19999));
+  EXPECT_FALSE(sparse.owned(20001, 39999));
 }
 
 TEST(SpaceMap, OwnedTellsWhetherAnyBlockIsInUse) {

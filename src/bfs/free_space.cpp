@@ -21,7 +21,8 @@ SpaceMap::SpaceMap(uint32_t start, uint32_t end)
       firstBlock_(start / kBlock),
       lastBlock_(end_ / kBlock),
       bits_((lastBlock_ - firstBlock_ + 1 + 63) / 64, 0),
-      full_((bits_.size() + 64 * 64 - 1) / (64 * 64), 0) {}
+      full_((bits_.size() + 64 * 64 - 1) / (64 * 64), 0),
+      any_(full_.size(), 0) {}
 
 void SpaceMap::addExtent(uint32_t first, uint32_t last) {
   const uint64_t from = static_cast<uint64_t>(first) * kBlock;
@@ -46,6 +47,7 @@ void SpaceMap::addExtent(uint32_t first, uint32_t last) {
     const uint64_t mask = maskOf(a, b);
     if (bits_[w] & mask) overlap_ = true;
     bits_[w] |= mask;
+    any_[group >> 6] |= 1ull << (group & 63);
     if (bits_[w] == ~0ull) {
       bool all = true;
       const uint64_t g0 = group << 6;
@@ -62,6 +64,13 @@ bool SpaceMap::owned(uint32_t first, uint32_t last) const {
   if (first > last || lo > hi) return false;
   const uint64_t i = lo - firstBlock_, j = hi - firstBlock_;
   for (uint64_t w = i >> 6; w <= (j >> 6); ++w) {
+    // A group of 64 words wholly inside the range is told by its summary bit.
+    const uint64_t group = w >> 6;
+    if ((w & 63) == 0 && w > (i >> 6) && w + 63 < (j >> 6)) {
+      if ((any_[group >> 6] >> (group & 63)) & 1) return true;
+      w += 63;
+      continue;
+    }
     const unsigned a = w == (i >> 6) ? static_cast<unsigned>(i & 63) : 0;
     const unsigned b = w == (j >> 6) ? static_cast<unsigned>(j & 63) : 63;
     if (bits_[w] & maskOf(a, b)) return true;

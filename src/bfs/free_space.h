@@ -41,6 +41,7 @@ class SpaceMap {
   uint64_t firstBlock_, lastBlock_;  // the blocks the area touches
   std::vector<uint64_t> bits_;       // one bit per block, from firstBlock_
   std::vector<uint64_t> full_;       // one bit per 64 words of bits_ that are all set
+  std::vector<uint64_t> any_;        // one bit per 64 words of bits_ of which one is not zero
   bool overlap_ = false;
   bool outside_ = false;
 };
