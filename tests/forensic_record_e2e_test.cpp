@@ -5,7 +5,6 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 
 #include "harness.h"
@@ -204,16 +203,20 @@ TEST_F(ForensicRecord, DfxmlOfNestedFileSystemsAgreesWithTheJson) {
 
   // One fileobject per inode in use; byte runs and digests as in the JSON.
   EXPECT_EQ(count(xml, "<fileobject>"), 6);
-  const std::regex object(
-      R"re(<fileobject><filename>([^<]*)</filename>.*img_offset="(\d+)" len="(\d+)"/>)re"
-      R"re(</byte_runs><hashdigest type="md5">([0-9a-f]{32})</hashdigest></fileobject>)re");
+  // The text between before and the next after in line, from at on.
+  auto between = [](const std::string& line, const std::string& before, const std::string& after) {
+    const size_t from = line.find(before);
+    if (from == std::string::npos) return std::string();
+    const size_t start = from + before.size();
+    return line.substr(start, line.find(after, start) - start);
+  };
   std::map<std::string, std::string> fromXml, fromJson;
   std::istringstream in(xml);
   for (std::string line; std::getline(in, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, object)) {
-      fromXml[m[1]] = m[2].str() + " " + m[3].str() + " " + m[4].str();
-    }
+    const std::string md5 = between(line, "<hashdigest type=\"md5\">", "<");
+    if (md5.empty()) continue;
+    fromXml[between(line, "<filename>", "<")] = between(line, "img_offset=\"", "\"") + " " +
+                                                between(line, " len=\"", "\"") + " " + md5;
   }
   for (const Json& f : records(json, "file")) {
     fromJson[f["path"]] = std::to_string(f["image_offset"].get<uint64_t>()) + " " +
