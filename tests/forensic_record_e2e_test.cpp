@@ -203,7 +203,7 @@ TEST_F(ForensicRecord, DfxmlOfNestedFileSystemsAgreesWithTheJson) {
 
   // One fileobject per inode in use; byte runs and digests as in the JSON.
   EXPECT_EQ(count(xml, "<fileobject>"), 6);
-  // The text between before and the next after in line, from at on.
+  // The text of line between before and the next after.
   auto between = [](const std::string& line, const std::string& before, const std::string& after) {
     const size_t from = line.find(before);
     if (from == std::string::npos) return std::string();
