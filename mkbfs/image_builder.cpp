@@ -123,7 +123,8 @@ void checkFiles(const std::vector<File>& files) {
   }
 }
 
-Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File>& files) {
+Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File>& files,
+                       const Traces& traces) {
   if (base % kBlock != 0) throw BuildError("offset must be a multiple of 512");
   checkFiles(files);
 
@@ -139,6 +140,11 @@ Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File
       throw BuildError("files too large: a file system reaches at most 4 GiB");
     }
   }
+  const uint64_t freeBlock = next;
+  next += traces.freeBlocks;
+  if (next * kBlock > kOffsetLimit) {
+    throw BuildError("files too large: a file system reaches at most 4 GiB");
+  }
   layout.start = static_cast<uint32_t>(start);
   layout.end = static_cast<uint32_t>(next * kBlock - 1);
 
@@ -152,10 +158,20 @@ Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File
   std::vector<DirEntry> entries = {{2, "."}, {2, ".."}};
   for (size_t i = 0; i < files.size(); ++i) {
     const uint16_t ino = static_cast<uint16_t>(i + 3);
-    entries.push_back({ino, files[i].name});
-    image.write(base + slotOffset(ino),
-                inodeSlot(fileInode(ino, layout.sblocks[i], files[i].data.size())));
+    const bool keepEntry = traces.clearEntry.count(files[i].name) == 0;
+    entries.push_back({keepEntry ? ino : uint16_t{0}, files[i].name});
+    Inode inode = fileInode(ino, layout.sblocks[i], files[i].data.size());
+    if (traces.clearInode.count(files[i].name) != 0) inode.ino = 0;
+    image.write(base + slotOffset(ino), inodeSlot(inode));
     image.write(base + layout.sblocks[i] * kBlock, files[i].data);
+    const uint64_t slack = blocksFor(files[i].data.size()) * kBlock - files[i].data.size();
+    if (!traces.marker.empty() && slack > 0) {
+      image.write(base + layout.sblocks[i] * kBlock + files[i].data.size(),
+                  traces.marker.substr(0, slack));
+    }
+  }
+  if (!traces.marker.empty() && traces.freeBlocks > 0) {
+    image.write(base + freeBlock * kBlock, traces.marker.substr(0, traces.freeBlocks * kBlock));
   }
   image.write(base + dirBlock * kBlock, dirEntries(entries));
   image.extendTo(base + layout.end + 1);

@@ -5,6 +5,7 @@
 #define MKBFS_IMAGE_BUILDER_H
 
 #include <cstdint>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,6 +79,17 @@ struct Layout {
   std::vector<uint32_t> sblocks;  // first block of each file, in order
 };
 
+// Traces to leave in a file system, for tests of recovery.
+struct Traces {
+  uint32_t freeBlocks = 0;  // free blocks left after the last file
+  // Written at the start of the free blocks and into the slack of every
+  // file (as much of it as fits).
+  std::string marker;
+  // Files whose inode slot gets inode number 0 (its other fields kept),
+  // and files whose directory entry gets inode number 0 (its name kept).
+  std::set<std::string> clearInode, clearEntry;
+};
+
 // Checks that the files can be stored: names of 1 to 14 bytes without "/",
 // not "." or "..", no two alike; no empty file; everything within the
 // 32-bit offsets and 16-bit inode numbers. Throws BuildError.
@@ -86,7 +98,8 @@ void checkFiles(const std::vector<File>& files);
 // Writes a consistent file system holding files at base (a multiple of
 // 512): inode 2 the root directory with "." and ".." and one entry per
 // file, one inode per file from 3 on, files in contiguous blocks.
-Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File>& files);
+Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File>& files,
+                       const Traces& traces = Traces());
 
 }  // namespace mkbfs
 

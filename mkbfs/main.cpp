@@ -13,11 +13,16 @@
 namespace {
 
 const char kUsage[] =
-    "usage: mkbfs [--at OFFSET] OUT.img FILE...\n"
+    "usage: mkbfs [--at OFFSET] [TRACE OPTION]... OUT.img FILE...\n"
     "Writes a BFS file system holding the FILEs (each under its last path\n"
     "component) into OUT.img. Without --at, OUT.img is created anew with the\n"
     "file system at offset 0; with --at, the file system is written at byte\n"
     "OFFSET (a multiple of 512) of OUT.img, which is kept as it is elsewhere.\n"
+    "Traces of use, for tests of recovery:\n"
+    "  --free-blocks N     leave N free blocks after the last file\n"
+    "  --marker TEXT       write TEXT into the free blocks and each file's slack\n"
+    "  --clear-inode NAME  give the inode of file NAME inode number 0\n"
+    "  --clear-entry NAME  give the directory entry of file NAME inode number 0\n"
     "A FILE named like an option can be given as ./NAME.\n";
 
 std::string readFile(const std::string& path) {
@@ -53,15 +58,36 @@ int main(int argc, char** argv) {
   }
   bool at = false;
   unsigned long long offset = 0;
-  if (args.size() >= 2 && args[0] == "--at") {
-    char* end = nullptr;
-    errno = 0;
-    offset = std::strtoull(args[1].c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || args[1].empty() || offset % 512 != 0) {
-      std::cerr << "mkbfs: offset must be a multiple of 512: " << args[1] << "\n";
-      return 1;
+  mkbfs::Traces traces;
+  while (args.size() >= 2 && args[0].rfind("--", 0) == 0) {
+    const std::string& value = args[1];
+    if (args[0] == "--at") {
+      char* end = nullptr;
+      errno = 0;
+      offset = std::strtoull(value.c_str(), &end, 0);
+      if (errno != 0 || *end != '\0' || value.empty() || offset % 512 != 0) {
+        std::cerr << "mkbfs: offset must be a multiple of 512: " << value << "\n";
+        return 1;
+      }
+      at = true;
+    } else if (args[0] == "--free-blocks") {
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+      if (errno != 0 || *end != '\0' || value.empty() || n > (1ull << 23)) {
+        std::cerr << "mkbfs: --free-blocks takes a block count: " << value << "\n";
+        return 1;
+      }
+      traces.freeBlocks = static_cast<uint32_t>(n);
+    } else if (args[0] == "--marker") {
+      traces.marker = value;
+    } else if (args[0] == "--clear-inode") {
+      traces.clearInode.insert(value);
+    } else if (args[0] == "--clear-entry") {
+      traces.clearEntry.insert(value);
+    } else {
+      break;
     }
-    at = true;
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.empty() || args[0].empty() || args[0][0] == '-') {
@@ -75,7 +101,7 @@ int main(int argc, char** argv) {
     }
     mkbfs::checkFiles(files);
     mkbfs::ImageWriter image(args[0], !at);
-    const mkbfs::Layout layout = mkbfs::writeFileSystem(image, offset, files);
+    const mkbfs::Layout layout = mkbfs::writeFileSystem(image, offset, files, traces);
     std::cout << "mkbfs: wrote a file system of " << (layout.end + 1ull) << " bytes with "
               << files.size() << " files at offset " << offset << " of " << args[0] << "\n";
   } catch (const mkbfs::BuildError& e) {

@@ -16,7 +16,7 @@ TEST(CliTest, HelpAndVersion) {
   } cases[] = {{BFSSCAN_BIN, "--help", "usage: bfsscan [OPTION]... IMAGE\n"},
                {BFSSCAN_BIN, "-h", "usage: bfsscan [OPTION]... IMAGE\n"},
                {BFSSCAN_BIN, "--version", "bfsscan 1."},
-               {MKBFS_BIN, "--help", "usage: mkbfs [--at OFFSET] OUT.img FILE...\n"},
+               {MKBFS_BIN, "--help", "usage: mkbfs [--at OFFSET] [TRACE OPTION]... OUT.img FILE...\n"},
                {MKBFS_BIN, "--version", "mkbfs 1."}};
   for (const Case& c : cases) {
     const RunResult r = run({c.bin, c.arg}, dir.path());

@@ -144,11 +144,11 @@ TEST_F(MachineOutput, ResultsFileProblems) {
     int status;
   } cases[] = {
       {"two outputs on standard output", {"--json=-", "--bodyfile=-", "disk.img"},
-       "bfsscan: only one of --bodyfile, --json and --map can take standard output "
+       "bfsscan: only one of --bodyfile, --json, --map and --dfxml can take standard output "
        "(see bfsscan --help)\n",
        1},
       {"one file for two outputs", {"--json=x", "--bodyfile=x", "disk.img"},
-       "bfsscan: --bodyfile, --json and --map need different files (see bfsscan --help)\n", 1},
+       "bfsscan: --bodyfile, --json, --map and --dfxml need different files (see bfsscan --help)\n", 1},
       {"unknown hash", {"--hash=md5,crc32", "disk.img"},
        "bfsscan: --hash takes md5, sha1 or sha256, comma-separated, not 'md5,crc32' "
        "(see bfsscan --help)\n",

@@ -160,6 +160,53 @@ struct EndEvent {
   uint64_t bytesWritten = 0;
 };
 
+// The data area of a file system (from the superblock's start field to its
+// end field), as --unallocated looked at it: whether the extents of the
+// inodes in use overlap one another or reach outside it.
+struct DataAreaEvent {
+  int64_t fs = 0;
+  uint64_t imageOffset = 0;
+  uint64_t length = 0;
+  bool overlap = false;
+  bool outside = false;
+};
+
+// Bytes no live file owns (--unallocated): a maximal free run of the data
+// area, or the slack after a file's last byte in its last block.
+struct UnallocatedEvent {
+  enum Kind { kFree, kSlack };
+  int64_t fs = 0;
+  Kind kind = kFree;
+  int64_t slot = -1;  // the inode whose slack it is; -1 for free space
+  uint64_t imageOffset = 0;
+  uint64_t length = 0;
+  bool nonZero = false;  // holds a byte that is not zero (as far as it was read)
+  std::string path;      // where it was written (or listed), relative; empty when not
+};
+
+// A deleted candidate (--deleted): an unused inode slot whose other fields
+// still describe a regular file inside the data area. A candidate only:
+// its blocks may have been reused since.
+struct DeletedEvent {
+  int64_t fs = 0;
+  uint32_t slot = 0;
+  uint32_t firstBlock = 0, lastBlock = 0, lastByte = 0;
+  uint32_t mode = 0, uid = 0, gid = 0, nlink = 0, atime = 0, mtime = 0, ctime = 0;
+  uint64_t imageOffset = 0;
+  uint64_t length = 0;
+  bool overlapsLive = false;  // some of its blocks belong to a file in use
+  std::string path;           // where it was written (or listed), relative; empty when not
+  std::vector<Digest> digests;
+};
+
+// A root-directory entry whose inode number is 0 but whose name is not all
+// zero bytes: the name of a file that may have been deleted (--deleted).
+struct DeletedNameEvent {
+  int64_t fs = 0;
+  uint64_t entry = 0;  // index of the entry in the directory
+  std::string name;
+};
+
 // Receives the events of a scan. Every method may throw to end the scan as
 // an output failure; the end event comes however the scan ends.
 class BFSSCAN_API Sink {
@@ -176,6 +223,11 @@ class BFSSCAN_API Sink {
   // A file is about to be copied (status kPending), or its outcome is known.
   virtual void file(const FileEvent&) {}
   virtual void problem(const ProblemEvent&) {}
+  // What --unallocated and --deleted find, after a file system's files.
+  virtual void dataArea(const DataAreaEvent&) {}
+  virtual void unallocated(const UnallocatedEvent&) {}
+  virtual void deleted(const DeletedEvent&) {}
+  virtual void deletedName(const DeletedNameEvent&) {}
   virtual void end(const EndEvent&) {}
   // Between pieces of work: the byte of the image the scan has reached and
   // the file systems found so far.

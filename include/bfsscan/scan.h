@@ -36,6 +36,11 @@ struct ScanConfig {
   // least 1 GiB; 0: no limit.
   std::optional<uint64_t> maxOutput;
   std::vector<std::string> hashes;  // "md5", "sha1", "sha256"
+  // Report (and write) the free runs and slack of each file system's data
+  // area, and the deleted candidates and names, as DataAreaEvent,
+  // UnallocatedEvent, DeletedEvent and DeletedNameEvent.
+  bool unallocated = false;
+  bool deleted = false;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

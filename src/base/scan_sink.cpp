@@ -41,6 +41,18 @@ void SinkList::file(const FileEvent& e) {
 void SinkList::problem(const ProblemEvent& e) {
   for (auto& s : sinks_) s->problem(e);
 }
+void SinkList::dataArea(const DataAreaEvent& e) {
+  for (auto& s : sinks_) s->dataArea(e);
+}
+void SinkList::unallocated(const UnallocatedEvent& e) {
+  for (auto& s : sinks_) s->unallocated(e);
+}
+void SinkList::deleted(const DeletedEvent& e) {
+  for (auto& s : sinks_) s->deleted(e);
+}
+void SinkList::deletedName(const DeletedNameEvent& e) {
+  for (auto& s : sinks_) s->deletedName(e);
+}
 void SinkList::end(const EndEvent& e) {
   // Every sink ends, even after one of them failed to.
   std::exception_ptr failure;

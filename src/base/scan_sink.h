@@ -16,6 +16,9 @@
 
 #include "bfsscan/events.h"
 
+using bfsscan::DataAreaEvent;
+using bfsscan::DeletedEvent;
+using bfsscan::DeletedNameEvent;
 using bfsscan::Digest;
 using bfsscan::DirectoryEvent;
 using bfsscan::DirentEvent;
@@ -26,6 +29,7 @@ using bfsscan::HitEvent;
 using bfsscan::ImageEvent;
 using bfsscan::InodeEvent;
 using bfsscan::ProblemEvent;
+using bfsscan::UnallocatedEvent;
 using ScanSink = bfsscan::Sink;
 
 // Sends a problem to sink: what kind, its standard-error line, and where
@@ -46,6 +50,10 @@ class SinkList : public ScanSink {
   void directory(const DirectoryEvent& e) override;
   void file(const FileEvent& e) override;
   void problem(const ProblemEvent& e) override;
+  void dataArea(const DataAreaEvent& e) override;
+  void unallocated(const UnallocatedEvent& e) override;
+  void deleted(const DeletedEvent& e) override;
+  void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
   void progress(int64_t position, uint64_t fileSystems) override;
   bool lostOutput() const override;

@@ -1,10 +1,12 @@
 // bfsscan: finds every BFS file system in a disk image, reports it and
 // copies its files out. See exit_status.h for what the exit status means.
 #include <algorithm>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
 #include "body_file.h"
+#include "dfxml_sink.h"
 #include "exit_status.h"
 #include "json_lines.h"
 #include "options.h"
@@ -57,6 +59,8 @@ ScanRequest scanRequest(const ScanOptions& options) {
   config.preserve = options.preserve;
   if (options.maxOutputGiven) config.maxOutput = options.maxOutput;
   config.hashes = options.hashes;
+  config.unallocated = options.unallocated;
+  config.deleted = options.deleted;
   return request;
 }
 
@@ -89,6 +93,7 @@ int main(int argc, char** argv) {
   results.add("--bodyfile", options.bodyFile);
   results.add("--json", options.jsonFile);
   results.add("--map", options.mapFile);
+  results.add("--dfxml", options.dfxmlFile);
   const std::string clash = results.clashAmongThem();
   if (!clash.empty()) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
@@ -102,7 +107,8 @@ int main(int argc, char** argv) {
   }
 
   const bool reportToStdout =
-      options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-";
+      options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
+      options.dfxmlFile != "-";
   try {
     CommandSinks sinks(terminal);
     sinks.add(std::make_unique<TextReport>(terminal, options.image, reportToStdout));
@@ -117,6 +123,13 @@ int main(int argc, char** argv) {
       sinks.add(std::make_unique<JsonLinesSink>(
           std::make_unique<ResultsFile>(options.jsonFile, options.image, &terminal),
           BFSSCAN_VERSION));
+    }
+    if (!options.dfxmlFile.empty()) {
+      std::string commandLine;
+      for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
+      sinks.add(std::make_unique<DfxmlSink>(
+          std::make_unique<ResultsFile>(options.dfxmlFile, options.image, &terminal), BFSSCAN_VERSION,
+          commandLine, isoTime(static_cast<int64_t>(std::time(nullptr)))));
     }
     if (!options.mapFile.empty()) {
       auto map = std::make_unique<MapSink>(options.mapFile, options.image, &terminal);

@@ -24,6 +24,11 @@ const char kUsageText[] =
     "      --json=FILE      the whole scan as JSON Lines\n"
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
     "      --map=FILE       an SVG map of what was found where\n"
+    "      --dfxml=FILE     the file systems and their files as DFXML\n"
+    "      --unallocated    also write free space and slack that hold data into\n"
+    "                       STEM-OFFSET/.bfsscan-unallocated\n"
+    "      --deleted        also report deleted names and write deleted candidates\n"
+    "                       into STEM-OFFSET/.bfsscan-deleted (candidates only)\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -36,7 +41,8 @@ const char kUsageText[] =
 
 namespace {
 
-enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap };
+enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
+                kDeleted };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -51,6 +57,9 @@ const option kLongOptions[] = {
     {"json", required_argument, nullptr, kJson},
     {"hash", required_argument, nullptr, kHash},
     {"map", required_argument, nullptr, kMap},
+    {"dfxml", required_argument, nullptr, kDfxml},
+    {"unallocated", no_argument, nullptr, kUnallocated},
+    {"deleted", no_argument, nullptr, kDeleted},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -118,6 +127,9 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kBodyFile: options->bodyFile = arg; break;
       case kJson: options->jsonFile = arg; break;
       case kMap: options->mapFile = arg; break;
+      case kDfxml: options->dfxmlFile = arg; break;
+      case kUnallocated: options->unallocated = true; break;
+      case kDeleted: options->deleted = true; break;
       case kHash:
         if (!parseHashList(arg, &options->hashes)) {
           return usageError(error, "--hash takes md5, sha1 or sha256, comma-separated, not '" +
@@ -138,15 +150,17 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
     return Command::kUsageError;
   }
   const int toStdout = (options->bodyFile == "-") + (options->jsonFile == "-") +
-                       (options->mapFile == "-");
+                       (options->mapFile == "-") + (options->dfxmlFile == "-");
   if (toStdout > 1) {
-    return usageError(error, "only one of --bodyfile, --json and --map can take standard output");
+    return usageError(error,
+                      "only one of --bodyfile, --json, --map and --dfxml can take standard output");
   }
-  const std::string* files[] = {&options->bodyFile, &options->jsonFile, &options->mapFile};
-  for (size_t i = 0; i < 3; ++i) {
-    for (size_t j = i + 1; j < 3; ++j) {
+  const std::string* files[] = {&options->bodyFile, &options->jsonFile, &options->mapFile,
+                                &options->dfxmlFile};
+  for (size_t i = 0; i < 4; ++i) {
+    for (size_t j = i + 1; j < 4; ++j) {
       if (!files[i]->empty() && *files[i] != "-" && *files[i] == *files[j]) {
-        return usageError(error, "--bodyfile, --json and --map need different files");
+        return usageError(error, "--bodyfile, --json, --map and --dfxml need different files");
       }
     }
   }

@@ -22,6 +22,9 @@ struct ScanOptions {
   std::string bodyFile;    // --bodyfile; "-" for standard output
   std::string jsonFile;    // --json
   std::string mapFile;     // --map
+  std::string dfxmlFile;   // --dfxml
+  bool unallocated = false;  // --unallocated: free runs and slack
+  bool deleted = false;      // --deleted: deleted names and candidates
   std::vector<std::string> hashes;  // --hash: md5, sha1, sha256
 };
 

@@ -44,11 +44,30 @@ void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
   emitProblem(sink_, what, text, fs, slot);
 }
 
-void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable& names) {
+std::string Extractor::directoryName(int64_t base) const {
   fs::path dirPath = fs::path(imagePath_).stem();
   dirPath += "-";
   dirPath += std::to_string(base);
-  const std::string dirName = dirPath.string();
+  return dirPath.string();
+}
+
+bool Extractor::overBudget(uint64_t length, int64_t base, int64_t slot) {
+  const uint64_t cost = diskCost(length);
+  if (!budgetSpent_ && options_.maxOutput != 0 &&
+      cost > options_.maxOutput - std::min(options_.maxOutput, tally_.diskSpent)) {
+    budgetSpent_ = true;
+    tally_.incomplete = true;
+    problem(ProblemEvent::kBudget, base, slot,
+            "bfsscan: the output limit of " + std::to_string(options_.maxOutput) +
+                " bytes would be passed (" + std::to_string(tally_.diskSpent) +
+                " bytes of disk used): no further files are written; raise it with "
+                "--max-output=SIZE (0 for no limit)");
+  }
+  return budgetSpent_;
+}
+
+void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable& names) {
+  const std::string dirName = directoryName(base);
 
   DirectoryEvent de;
   de.fs = base;
@@ -118,17 +137,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   // the budget: it would not be written anyway.
   const uint64_t imageLength = static_cast<uint64_t>(image_.length());
   const bool fits = ev.imageOffset <= imageLength && ev.length <= imageLength - ev.imageOffset;
-  const uint64_t cost = diskCost(ev.length);
-  if (!budgetSpent_ && fits && options_.maxOutput != 0 &&
-      cost > options_.maxOutput - std::min(options_.maxOutput, tally_.diskSpent)) {
-    budgetSpent_ = true;
-    tally_.incomplete = true;
-    problem(ProblemEvent::kBudget, base, ev.slot,
-            "bfsscan: the output limit of " + std::to_string(options_.maxOutput) +
-                " bytes would be passed (" + std::to_string(tally_.diskSpent) +
-                " bytes of disk used): no further files are written; raise it with "
-                "--max-output=SIZE (0 for no limit)");
-  }
+  if (fits) overBudget(ev.length, base, ev.slot);
   if (budgetSpent_) {
     ++tally_.skipped;
     ev.status = FileEvent::kSkipped;
@@ -176,7 +185,7 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   }
 
   tally_.bytesWritten += ev.length;
-  tally_.diskSpent += cost;
+  tally_.diskSpent += diskCost(ev.length);
   ++tally_.extracted;
   ev.status = options_.dryRun ? FileEvent::kListed : FileEvent::kExtracted;
   ev.digests = hasher.finish();

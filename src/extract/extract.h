@@ -31,6 +31,8 @@ struct ExtractOptions {
   uint64_t maxOutput = 0;  // bytes of disk spent at most; 0 for no limit
   std::vector<std::string> hashes;
   const ResultsTargets* resultsFiles = nullptr;  // never written over; may be null
+  bool unallocated = false;  // write the free runs and slack of each file system
+  bool deleted = false;      // report deleted names, write deleted candidates
 };
 
 // Whether a name from a directory entry names a file inside a directory.
@@ -48,7 +50,26 @@ class Extractor {
   // ReadFailure (unless keep-going, for the data of a file).
   void extract(int64_t base, const InodeTable& inodes, const NameTable& names);
 
+  // After extract(): the space no inode in use owns (--unallocated) and the
+  // traces of deleted files (--deleted) of the file system at base, whose
+  // data area is [start, end] (unowned_extract.cpp). Throws as extract().
+  void extractUnowned(int64_t base, const InodeTable& inodes, uint32_t start, uint32_t end);
+
  private:
+  std::string directoryName(int64_t base) const;
+  // Whether length more bytes would pass the budget (said once, when first
+  // passed); then nothing more is written.
+  bool overBudget(uint64_t length, int64_t base, int64_t slot);
+  // Writes the image bytes [pos, pos + length) that lie inside the image as
+  // name in the directory sub of the file system at base; the path written
+  // (or listed), or empty when nothing was. A read failure is a problem
+  // (what names the bytes), not the end of the scan.
+  std::string writeRun(int64_t base, const std::string& sub, const std::string& name,
+                       uint64_t pos, uint64_t length, const std::string& what,
+                       FileHasher* hasher);
+  // Whether the image bytes [pos, pos + length) hold a byte that is not zero.
+  bool holdsNonZero(uint64_t pos, uint64_t length) const;
+  void emitRun(int64_t base, UnallocatedEvent& ev);
   void extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev);
   void copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher);
   void problem(ProblemEvent::What what, int64_t fs, int64_t slot, const std::string& text);
@@ -68,6 +89,8 @@ class Extractor {
   std::unique_ptr<OutputTree> tree_;
   bool budgetSpent_ = false;
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot
+  // The subdirectories of unowned space opened in the file system being done.
+  std::map<std::string, std::unique_ptr<OutputDirectory>> subdirs_;
 };
 
 #endif  // BFSSCAN_EXTRACT_H

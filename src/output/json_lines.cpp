@@ -172,6 +172,64 @@ void JsonLinesSink::problem(const ProblemEvent& e) {
   write(*out_, j);
 }
 
+void JsonLinesSink::dataArea(const DataAreaEvent& e) {
+  Json j = record("data_area");
+  j["fs"] = e.fs;
+  j["image_offset"] = e.imageOffset;
+  j["length"] = e.length;
+  j["overlapping_extents"] = e.overlap;
+  j["extents_outside"] = e.outside;
+  write(*out_, j);
+}
+
+void JsonLinesSink::unallocated(const UnallocatedEvent& e) {
+  Json j = record("unallocated");
+  j["fs"] = e.fs;
+  j["kind"] = e.kind == UnallocatedEvent::kFree ? "free" : "slack";
+  if (e.slot >= 0) j["slot"] = e.slot;
+  j["image_offset"] = e.imageOffset;
+  j["length"] = e.length;
+  j["non_zero"] = e.nonZero;
+  if (!e.path.empty()) {
+    j["path"] = escapeBodyName(e.path);
+    j["path_hex"] = hexBytes(e.path);
+  }
+  write(*out_, j);
+}
+
+void JsonLinesSink::deleted(const DeletedEvent& e) {
+  Json j = record("deleted");
+  j["fs"] = e.fs;
+  j["slot"] = e.slot;
+  j["image_offset"] = e.imageOffset;
+  j["length"] = e.length;
+  j["first_block"] = e.firstBlock;
+  j["last_block"] = e.lastBlock;
+  j["mode"] = octal(e.mode);
+  j["uid"] = e.uid;
+  j["gid"] = e.gid;
+  j["nlink"] = e.nlink;
+  j["atime"] = e.atime;
+  j["mtime"] = e.mtime;
+  j["ctime"] = e.ctime;
+  j["overlaps_live_file"] = e.overlapsLive;
+  if (!e.path.empty()) {
+    j["path"] = escapeBodyName(e.path);
+    j["path_hex"] = hexBytes(e.path);
+  }
+  for (const Digest& d : e.digests) j[d.algorithm] = d.hex.empty() ? Json() : Json(d.hex);
+  write(*out_, j);
+}
+
+void JsonLinesSink::deletedName(const DeletedNameEvent& e) {
+  Json j = record("deleted_name");
+  j["fs"] = e.fs;
+  j["entry"] = e.entry;
+  j["name"] = escapeBodyName(e.name);
+  j["name_hex"] = hexBytes(e.name);
+  write(*out_, j);
+}
+
 void JsonLinesSink::end(const EndEvent& e) {
   Json j = record("end");
   j["status"] = e.status;

@@ -21,6 +21,10 @@ class JsonLinesSink : public ScanSink {
   void dirent(const DirentEvent& e) override;
   void file(const FileEvent& e) override;
   void problem(const ProblemEvent& e) override;
+  void dataArea(const DataAreaEvent& e) override;
+  void unallocated(const UnallocatedEvent& e) override;
+  void deleted(const DeletedEvent& e) override;
+  void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return out_->lost(); }
 

@@ -168,6 +168,9 @@ std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor&
               "bfsscan: file system at " + std::to_string(base) + " has no root directory");
     }
     extractor.extract(base, inodes, names);
+    if (config_.unallocated || config_.deleted) {
+      extractor.extractUnowned(base, inodes, bsb.bdsup_start, bsb.bdsup_end);
+    }
     return std::nullopt;
   } catch (const InconsistentFileSystem& violation) {
     f.kind = Failure::kViolation;
@@ -188,6 +191,8 @@ void Scanner::scan(const Image& image) {
   extract.maxOutput = budget();
   extract.hashes = config_.hashes;
   extract.resultsFiles = request_.resultsFiles;
+  extract.unallocated = config_.unallocated;
+  extract.deleted = config_.deleted;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
   Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
 

@@ -141,6 +141,17 @@ void MapModel::placeInLanes(MapLane& lane) {
   if (lane.parent >= 0) lane.depth = lanes_[lane.parent].depth + 1;
 }
 
+void MapModel::unallocated(const UnallocatedEvent& e) {
+  const bool slack = e.kind == UnallocatedEvent::kSlack;
+  if (!slack && !e.nonZero) return;  // free space of zeros is not shaded
+  MapLane* lane = laneAt(e.fs);
+  if (!lane || e.imageOffset < static_cast<uint64_t>(lane->base)) return;
+  (slack ? lane->hasSlackShade : lane->hasFreeShade) = true;
+  if (lane->shades.size() >= kMaxLaneShades) return;
+  const uint64_t first = e.imageOffset - static_cast<uint64_t>(lane->base);
+  lane->shades.push_back({slack, static_cast<uint32_t>(first), e.length});
+}
+
 MapLane* MapModel::laneAt(int64_t base) {
   if (base == currentBase_) return currentHasLane_ ? &lanes_.back() : nullptr;
   for (auto it = lanes_.rbegin(); it != lanes_.rend(); ++it) {

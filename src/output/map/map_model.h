@@ -44,6 +44,14 @@ struct MapMark {
   std::string text;     // the standard-error line, or what the hit said
 };
 
+// Bytes no live file owns (--unallocated): a free run that holds data, or
+// a file's slack.
+struct MapShade {
+  bool slack = false;
+  uint32_t first = 0;   // offset in its file system
+  uint64_t length = 0;
+};
+
 // A file system with a lane of its own.
 struct MapLane {
   int64_t base = 0;
@@ -70,6 +78,8 @@ struct MapLane {
   MapGroup totals;
   std::vector<MapMark> marks;
   uint64_t moreMarks = 0;
+  std::vector<MapShade> shades;  // the first kMaxLaneShades
+  bool hasFreeShade = false, hasSlackShade = false;
 
   // The bytes of the file system each group covers (the last takes the rest).
   uint64_t groupWidth() const;
@@ -96,6 +106,7 @@ class MapModel {
   static constexpr size_t kMaxLaneMarks = 8;
   static constexpr size_t kMaxProblems = 8;
   static constexpr size_t kMaxText = 300;  // bytes kept of a text
+  static constexpr size_t kMaxLaneShades = 300;
 
   MapModel();
 
@@ -107,6 +118,7 @@ class MapModel {
   void directory(const DirectoryEvent& e);
   void file(const FileEvent& e);
   void problem(const ProblemEvent& e);
+  void unallocated(const UnallocatedEvent& e);
   void end(const EndEvent& e);
 
   // What was gathered.

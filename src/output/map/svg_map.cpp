@@ -66,7 +66,8 @@ const char kStyle[] =
     ".c{fill:#0072b2;fill-opacity:.12}.cl{stroke:#0072b2;stroke-opacity:.3}.fb{fill:#0072b2;fill-opacity:.45}"
     ".gr{fill:#333;fill-opacity:.35}.ns{fill:#fff;fill-opacity:.7;stroke:#888;stroke-dasharray:4 3}.hatch{fill:url(#hatch)}"
     ".tk{stroke:#000;stroke-width:1}.x{stroke:#e00;stroke-width:2}"
-    ".u{stroke:#d55e00;stroke-width:2}.sc{stroke:#888;stroke-width:1}";
+    ".u{stroke:#d55e00;stroke-width:2}.sc{stroke:#888;stroke-width:1}"
+    ".uf{fill:#7b3294}.us{fill:#c2a5cf}";
 
 std::string hex(uint64_t value) {
   char text[24];
@@ -234,6 +235,13 @@ Layout layOut(const MapModel& m) {
   if (has(Outcome::kFound)) keys.push_back({'r', "o0", "not reached", 0, 0});
   if (has(Outcome::kPending)) keys.push_back({'r', "o1", "being copied", 0, 0});
   if (m.interrupted()) keys.push_back({'r', "ns", "not scanned (interrupted)", 0, 0});
+  bool free = false, slack = false;
+  for (const MapLane& lane : m.lanes()) {
+    free = free || lane.hasFreeShade;
+    slack = slack || lane.hasSlackShade;
+  }
+  if (free) keys.push_back({'r', "uf", "free space holding data", 0, 0});
+  if (slack) keys.push_back({'r', "us", "slack", 0, 0});
   keys.push_back({'h', "hatch", "past the end of the image", 0, 0});
   keys.push_back({'u', "u", "unreadable", 0, 0});
   keys.push_back({'x', "x", "violated condition", 0, 0});
@@ -487,6 +495,16 @@ void drawLane(Svg& svg, const MapModel& m, const Layout& l, size_t i) {
     } else {
       svg.rect(kOutcomeClass[static_cast<int>(f.outcome)], x, bar, w, kBarH, fileTitle(lane, f), 1.5);
     }
+  }
+  // Unowned bytes: a strip along the foot of the bar.
+  for (const MapShade& u : lane.shades) {
+    const uint64_t at = static_cast<uint64_t>(lane.base) + u.first;
+    const double x = s.at(u.first);
+    const double w = std::max(s.at(static_cast<double>(u.first) + u.length) - x, 1.5);
+    svg.rect(u.slack ? "us" : "uf", x, bar + kBarH - 5, w, 5,
+             xmlText(std::string(u.slack ? "slack" : "free space holding data") + ", bytes " +
+                     hex(at) + "-" + hex(at + u.length - 1) + " of the image, " +
+                     std::to_string(u.length) + " bytes"));
   }
   double below = bar + kBarH;
   if (!lane.groups.empty()) {

@@ -45,6 +45,7 @@ class MapSink : public ScanSink {
   void directory(const DirectoryEvent& e) override { model_.directory(e); }
   void file(const FileEvent& e) override { model_.file(e); }
   void problem(const ProblemEvent& e) override { model_.problem(e); }
+  void unallocated(const UnallocatedEvent& e) override { model_.unallocated(e); }
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return lost_; }
 
