@@ -10,7 +10,9 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   # mactime, which the tests run on the body file
   sleuthkit
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
-  libpng-dev librsvg2-bin libxml2-utils)
+  libpng-dev librsvg2-bin libxml2-utils
+  # the Python module, its tests, and installing it with pip from a checkout
+  pybind11-dev python3-dev python3-pybind11 python3-setuptools python3-pytest python3-venv)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi

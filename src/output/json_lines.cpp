@@ -58,14 +58,23 @@ const char* fileStatusWord(FileEvent::Status status) {
 
 // Every string put in a record is ASCII; a stray byte that is not valid
 // UTF-8 is replaced rather than allowed to end the run.
-void write(ResultsFile& out, const Json& j) {
-  out.writeLine(j.dump(-1, ' ', false, Json::error_handler_t::replace));
+void write(JsonLinesSink::Lines& out, const Json& j) {
+  out.consumer(j.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 }  // namespace
 
 JsonLinesSink::JsonLinesSink(std::unique_ptr<ResultsFile> out, std::string version)
-    : out_(std::move(out)), version_(std::move(version)) {}
+    : out_(std::make_unique<Lines>()), version_(std::move(version)) {
+  ResultsFile* file = out.get();
+  out_->file = std::move(out);
+  out_->consumer = [file](const std::string& line) { file->writeLine(line); };
+}
+
+JsonLinesSink::JsonLinesSink(LineConsumer lines, std::string version)
+    : out_(std::make_unique<Lines>()), version_(std::move(version)) {
+  out_->consumer = std::move(lines);
+}
 
 void JsonLinesSink::image(const ImageEvent& e) {
   Json j = record("image");
@@ -240,5 +249,5 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["files_lost"] = e.filesLost;
   j["bytes_written"] = e.bytesWritten;
   write(*out_, j);
-  out_->close();
+  if (out_->file) out_->file->close();
 }

@@ -4,6 +4,7 @@
 #ifndef BFSSCAN_JSON_LINES_H
 #define BFSSCAN_JSON_LINES_H
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,10 @@ class JsonLinesSink : public ScanSink {
  public:
   // version: the program's version, given in the image record.
   JsonLinesSink(std::unique_ptr<ResultsFile> out, std::string version);
+  // Hands each record, as one line of JSON without the newline, to lines
+  // instead of writing a file.
+  using LineConsumer = std::function<void(const std::string&)>;
+  JsonLinesSink(LineConsumer lines, std::string version);
   void image(const ImageEvent& e) override;
   void hit(const HitEvent& e) override;
   void fileSystem(const FileSystemEvent& e) override;
@@ -26,10 +31,16 @@ class JsonLinesSink : public ScanSink {
   void deleted(const DeletedEvent& e) override;
   void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
-  bool lostOutput() const override { return out_->lost(); }
+  bool lostOutput() const override { return out_->file && out_->file->lost(); }
+
+  // Where the lines go: a results file (when there is one) through consumer.
+  struct Lines {
+    std::unique_ptr<ResultsFile> file;
+    LineConsumer consumer;
+  };
 
  private:
-  std::unique_ptr<ResultsFile> out_;
+  std::unique_ptr<Lines> out_;
   std::string version_;
 };
 
