@@ -10,7 +10,9 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   # mactime, which the tests run on the body file
   sleuthkit
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
-  libpng-dev librsvg2-bin libxml2-utils)
+  libpng-dev librsvg2-bin libxml2-utils
+  # bfsmount: FUSE 3, and fusermount3 to unmount
+  libfuse3-dev fuse3)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi

@@ -30,6 +30,9 @@ struct ScanConfig {
   std::string directory;
   std::string stemOf;
   bool dryRun = false;     // read and report everything, write nothing
+  // With dryRun: files are listed without reading their bytes; only a file
+  // that runs past the end of the image is known to fail.
+  bool listOnly = false;
   bool keepGoing = false;  // damage does not end the scan
   bool preserve = false;   // modes, times (and owners as root) from the inodes
   // Bytes extraction may spend on disk; unset: 16 times the image, at

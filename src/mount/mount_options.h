@@ -1,0 +1,24 @@
+// The command line of bfsmount: bfsmount [OPTIONS] IMAGE MOUNTPOINT.
+#ifndef BFSSCAN_MOUNT_OPTIONS_H
+#define BFSSCAN_MOUNT_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+struct MountOptions {
+  std::string image;
+  std::string mountPoint;
+  std::string format = "auto";
+  bool foreground = false;
+  std::vector<std::string> fuseOptions;  // each as given to -o
+};
+
+enum class MountCommand { kMount, kHelp, kVersion, kUsageError };
+
+extern const char* const kMountUsageText;
+
+// On a usage error, error holds the line (with its newline) to print.
+MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
+                                   std::string* error);
+
+#endif  // BFSSCAN_MOUNT_OPTIONS_H
