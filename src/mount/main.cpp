@@ -71,6 +71,7 @@ void* fsInit(fuse_conn_info* conn, fuse_config* cfg) {
   cfg->kernel_cache = 1;
   cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 3600;
   conn->max_write = kLargeRequest;  // also how many pages a request may carry
+  conn->max_read = kLargeRequest;   // as the max_read mount option says
   return fuse_get_context()->private_data;
 }
 
