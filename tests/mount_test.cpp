@@ -9,6 +9,7 @@
 #include "harness.h"
 #include "mount_operations.h"
 #include "mount_tree.h"
+#include "read_ahead.h"
 #include "tree_collector.h"
 
 namespace {
@@ -252,4 +253,24 @@ TEST(MountTree, TablesStayBounded) {
   EXPECT_EQ(m.log.lines, (std::vector<std::string>{
                              "bfsmount: too many files: the tables are full; further file "
                              "systems and files are left out"}));
+}
+
+TEST(MountTree, TheDeviceOfAMountPointFromMountinfo) {
+  const std::string info =
+      "22 1 0:21 / /tmp rw - tmpfs tmpfs rw\n"
+      "40 22 0:40 / /tmp/a\\040b rw - fuse.bfs bfsmount ro\n"
+      "41 22 0:41 / /tmp/c rw - fuse.bfs bfsmount ro\n"
+      "42 41 0:42 / /tmp/c rw - fuse.bfs bfsmount ro\n";
+  struct Row {
+    const char* label;
+    const char* point;
+    const char* device;
+  };
+  const Row rows[] = {
+      {"a blank in the path", "/tmp/a b", "0:40"},
+      {"mounted over: the last", "/tmp/c", "0:42"},
+      {"not a mount point", "/tmp/a", ""},
+      {"a prefix only", "/tm", ""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(mountDevice(info, r.point), r.device) << r.label;
 }

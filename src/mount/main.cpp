@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -21,6 +23,7 @@
 #include "mount_operations.h"
 #include "mount_options.h"
 #include "mount_tree.h"
+#include "read_ahead.h"
 #include "tree_collector.h"
 
 #ifndef BFSSCAN_VERSION
@@ -257,11 +260,19 @@ int main(int argc, char** argv) {
     log.line("bfsmount: the FUSE options were not accepted (see bfsmount --help)");
     return kExitUsage;
   }
+  // Resolved before the mount: afterwards looking at it would wait on us.
+  std::string absoluteMountPoint;
+  if (char* absolute = ::realpath(options.mountPoint.c_str(), nullptr)) {
+    absoluteMountPoint = absolute;
+    std::free(absolute);
+  }
   if (fuse_mount(f, options.mountPoint.c_str()) != 0) {
     log.line("bfsmount: cannot mount " + shownImage + " on " + shownMountPoint);
     fuse_destroy(f);
     return kExitFailure;
   }
+  // Sequential reads in pieces as large as a request may be (as root).
+  if (!absoluteMountPoint.empty()) widenReadAhead(absoluteMountPoint, kLargeRequest / 1024);
   if (!options.foreground && !daemonise()) {
     log.line(std::string("bfsmount: cannot go into the background: ") + std::strerror(errno));
     fuse_unmount(f);
