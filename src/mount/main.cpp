@@ -75,6 +75,9 @@ void* fsInit(fuse_conn_info* conn, fuse_config* cfg) {
   cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 3600;
   conn->max_write = kLargeRequest;  // also how many pages a request may carry
   conn->max_read = kLargeRequest;   // as the max_read mount option says
+  // The kernel keeps the smaller of this and the mount's read-ahead, which
+  // widenReadAhead() raised before this request could be answered.
+  conn->max_readahead = kLargeRequest;
   return fuse_get_context()->private_data;
 }
 
