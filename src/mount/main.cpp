@@ -35,6 +35,9 @@ namespace {
 constexpr int kExitUsage = 1;
 constexpr int kExitFailure = 2;
 constexpr unsigned kLargeRequest = 1u << 20;  // bytes a read request may ask for
+// Bytes the kernel may read ahead: several requests queue up, so that the
+// server goes from one to the next without waiting for the reader.
+constexpr unsigned kReadAhead = 4u << 20;
 
 // One write per line, so that lines stay whole whoever else writes.
 class StderrLog : public LineLog {
@@ -77,7 +80,7 @@ void* fsInit(fuse_conn_info* conn, fuse_config* cfg) {
   conn->max_read = kLargeRequest;   // as the max_read mount option says
   // The kernel keeps the smaller of this and the mount's read-ahead, which
   // widenReadAhead() raised before this request could be answered.
-  conn->max_readahead = kLargeRequest;
+  conn->max_readahead = kReadAhead;
   return fuse_get_context()->private_data;
 }
 
@@ -275,7 +278,7 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   // Sequential reads in pieces as large as a request may be (as root).
-  if (!absoluteMountPoint.empty()) widenReadAhead(absoluteMountPoint, kLargeRequest / 1024);
+  if (!absoluteMountPoint.empty()) widenReadAhead(absoluteMountPoint, kReadAhead / 1024);
   if (!options.foreground && !daemonise()) {
     log.line(std::string("bfsmount: cannot go into the background: ") + std::strerror(errno));
     fuse_unmount(f);
