@@ -261,7 +261,7 @@ TEST(Bfsmount, ServesWhatExtractionWrites) {
     EXPECT_EQ(listTree(m.point()), r.tree) << r.label;
     if (::geteuid() == 0) {  // large read-ahead, where it may be set
       const std::string dev = mountedDevice(m.point());
-      EXPECT_EQ(readFile("/sys/class/bdi/" + dev + "/read_ahead_kb"), "1024\n") << r.label;
+      EXPECT_EQ(readFile("/sys/class/bdi/" + dev + "/read_ahead_kb"), "4096\n") << r.label;
     }
     TempDir out;
     EXPECT_EQ(served(m), extracted(work / r.image, out)) << r.label;
