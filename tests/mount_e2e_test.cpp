@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -133,6 +135,20 @@ class Mount {
   std::string point_;
   pid_t pid_ = -1;
 };
+
+// The process running argv, found by its command line; -1 when none.
+pid_t processRunning(const std::vector<std::string>& argv) {
+  std::string wanted;
+  for (const std::string& a : argv) wanted += a + '\0';
+  DIR* proc = ::opendir("/proc");
+  pid_t found = -1;
+  while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+    if (pid > 0 && readFile("/proc/" + std::string(e->d_name) + "/cmdline") == wanted) found = pid;
+  }
+  if (proc) ::closedir(proc);
+  return found;
+}
 
 // Whether this machine lets a test mount: /dev/fuse opens and fusermount3
 // is there (or we are root, who mounts without it).
@@ -408,4 +424,30 @@ TEST(Bfsmount, ManyFilesInBoundedMemory) {
   EXPECT_LT(peakKiB, 32 * 1024) << "peak resident memory in KiB";
 #endif
   EXPECT_EQ(m.stop(SIGTERM), 0);
+}
+
+// In the background, with a mount point relative to where it was started
+// and FUSE options of its own: SIGTERM to the server unmounts.
+TEST(Bfsmount, BackgroundServerUnmountsOnSigterm) {
+  SKIP_WITHOUT_FUSE();
+  TempDir work;
+  writeImage(work / "bg.img", {{"f", pattern(200000, 6)}});
+  Mount m;
+  const std::string parent = m.point().substr(0, m.point().rfind('/'));
+  const std::vector<std::string> argv = {BFSMOUNT_BIN, "-o", "max_read=65536", work / "bg.img",
+                                         "mnt"};
+  const RunResult r = run(argv, parent);
+  if (r.status == 2 && r.err.find("cannot mount") != std::string::npos) {
+    GTEST_SKIP() << "mounting is not permitted here: " << r.err;
+  }
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(m.mounted());
+  EXPECT_EQ(readFile(m / "bg-0/f"), pattern(200000, 6));
+  const pid_t server = processRunning(argv);
+  ASSERT_GT(server, 0);
+  ::kill(server, SIGTERM);
+  for (int i = 0; i < 6000 && m.mounted(); ++i) {  // a hang guard
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(m.mounted());
 }

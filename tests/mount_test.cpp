@@ -8,6 +8,7 @@
 #include "bfsscan/bfsscan.h"
 #include "harness.h"
 #include "mount_operations.h"
+#include "mount_options.h"
 #include "mount_tree.h"
 #include "read_ahead.h"
 #include "tree_collector.h"
@@ -241,7 +242,14 @@ TEST(MountTree, TheFilesExtractionWouldWrite) {
   Mounted m(path);
   EXPECT_EQ(m.list("/n-0"), (std::vector<std::string>{"same"}));
   EXPECT_EQ(m.contents("/n-0/same"), "two");
-  EXPECT_EQ(m.log.lines.size(), 4u);  // unsafe, unnamed, truncated, lost
+  EXPECT_EQ(m.log.lines,
+            (std::vector<std::string>{
+                "bfsmount: file system at 0: \"n-0/same\" written again by inode 4: the file of "
+                "inode 3 is lost",
+                "bfsmount: file system at 0: inode 5 not extracted: unsafe name '..'",
+                "bfsmount: file system at 0: inode 6 not extracted: no directory entry names it",
+                "bfsmount: file system at 0 is truncated: data of inode 7 runs past the end of "
+                "the image (7170 bytes)"}));
 }
 
 TEST(MountTree, TablesStayBounded) {
@@ -273,4 +281,20 @@ TEST(MountTree, TheDeviceOfAMountPointFromMountinfo) {
       {"a prefix only", "/tm", ""},
   };
   for (const Row& r : rows) EXPECT_EQ(mountDevice(info, r.point), r.device) << r.label;
+}
+
+TEST(MountOptions, TheLastMaxReadGivenAgreesWithTheMount) {
+  struct Row {
+    const char* label;
+    std::vector<std::string> options;
+    unsigned want;
+  };
+  const Row rows[] = {
+      {"none", {}, 1048576},
+      {"others only", {"allow_other,ro"}, 1048576},
+      {"in a list", {"allow_other,max_read=65536,ro"}, 65536},
+      {"the last wins", {"max_read=4096", "allow_other,max_read=8192"}, 8192},
+      {"a longer key", {"xmax_read=4096"}, 1048576},
+  };
+  for (const Row& r : rows) EXPECT_EQ(maxReadOption(r.options, 1048576), r.want) << r.label;
 }

@@ -54,9 +54,14 @@ class StderrLog : public LineLog {
   }
 };
 
-MountOperations& operations() {
-  return *static_cast<MountOperations*>(fuse_get_context()->private_data);
-}
+// What the callbacks need, handed to FUSE as its private data.
+struct Server {
+  MountOperations* operations;
+  unsigned maxRead;  // as the max_read mount option says
+};
+
+Server& server() { return *static_cast<Server*>(fuse_get_context()->private_data); }
+MountOperations& operations() { return *server().operations; }
 
 void fillStat(const NodeAttributes& a, struct stat* st) {
   std::memset(st, 0, sizeof *st);
@@ -77,7 +82,7 @@ void* fsInit(fuse_conn_info* conn, fuse_config* cfg) {
   cfg->kernel_cache = 1;
   cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 3600;
   conn->max_write = kLargeRequest;  // also how many pages a request may carry
-  conn->max_read = kLargeRequest;   // as the max_read mount option says
+  conn->max_read = server().maxRead;  // FUSE wants it to agree with the mount option
   // The kernel keeps the smaller of this and the mount's read-ahead, which
   // widenReadAhead() raised before this request could be answered.
   conn->max_readahead = kReadAhead;
@@ -250,6 +255,7 @@ int main(int argc, char** argv) {
   ImageByteSource source(*image);
   MountOperations mountOperations(tree, source, log, options.image,
                                   directoryAttributes(options.image));
+  Server served{&mountOperations, maxReadOption(options.fuseOptions, kLargeRequest)};
   std::string fixed = "ro,fsname=bfsmount,subtype=bfs,max_read=" + std::to_string(kLargeRequest);
   std::vector<std::string> arguments = {argv[0], "-o", fixed};
   for (const std::string& o : options.fuseOptions) {
@@ -260,25 +266,26 @@ int main(int argc, char** argv) {
   for (std::string& a : arguments) argp.push_back(a.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argp.size()), argp.data());
   const fuse_operations ops = fuseOperations();
-  fuse* f = fuse_new(&args, &ops, sizeof ops, &mountOperations);
+  fuse* f = fuse_new(&args, &ops, sizeof ops, &served);
   fuse_opt_free_args(&args);
   if (f == nullptr) {
     log.line("bfsmount: the FUSE options were not accepted (see bfsmount --help)");
     return kExitUsage;
   }
-  // Resolved before the mount: afterwards looking at it would wait on us.
-  std::string absoluteMountPoint;
+  // Absolute, for unmounting from the background (which works in "/"), and
+  // resolved before the mount: afterwards looking at it would wait on us.
+  std::string absoluteMountPoint = options.mountPoint;
   if (char* absolute = ::realpath(options.mountPoint.c_str(), nullptr)) {
     absoluteMountPoint = absolute;
     std::free(absolute);
   }
-  if (fuse_mount(f, options.mountPoint.c_str()) != 0) {
+  if (fuse_mount(f, absoluteMountPoint.c_str()) != 0) {
     log.line("bfsmount: cannot mount " + shownImage + " on " + shownMountPoint);
     fuse_destroy(f);
     return kExitFailure;
   }
   // Sequential reads in pieces as large as a request may be (as root).
-  if (!absoluteMountPoint.empty()) widenReadAhead(absoluteMountPoint, kReadAhead / 1024);
+  widenReadAhead(absoluteMountPoint, kReadAhead / 1024);
   if (!options.foreground && !daemonise()) {
     log.line(std::string("bfsmount: cannot go into the background: ") + std::strerror(errno));
     fuse_unmount(f);

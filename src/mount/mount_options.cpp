@@ -2,6 +2,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 const char* const kMountUsageText =
     "Usage: bfsmount [OPTIONS] IMAGE MOUNTPOINT\n"
     "Mounts every BFS file system found in IMAGE, read-only, one directory each\n"
@@ -64,4 +67,21 @@ MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
   options->image = argv[optind];
   options->mountPoint = argv[optind + 1];
   return MountCommand::kMount;
+}
+
+unsigned maxReadOption(const std::vector<std::string>& fuseOptions, unsigned fallback) {
+  static const std::string kKey = "max_read=";
+  unsigned value = fallback;
+  for (const std::string& list : fuseOptions) {
+    size_t at = 0;
+    while (at <= list.size()) {
+      const size_t comma = std::min(list.find(',', at), list.size());
+      const std::string option = list.substr(at, comma - at);
+      if (option.compare(0, kKey.size(), kKey) == 0) {
+        value = static_cast<unsigned>(std::strtoul(option.c_str() + kKey.size(), nullptr, 0));
+      }
+      at = comma + 1;
+    }
+  }
+  return value;
 }

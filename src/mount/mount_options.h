@@ -21,4 +21,8 @@ extern const char* const kMountUsageText;
 MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
                                    std::string* error);
 
+// The value of the last max_read=N among the -o options (FUSE options
+// given later win), or fallback when none gives one.
+unsigned maxReadOption(const std::vector<std::string>& fuseOptions, unsigned fallback);
+
 #endif  // BFSSCAN_MOUNT_OPTIONS_H
