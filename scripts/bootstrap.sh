@@ -12,7 +12,10 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
   libpng-dev librsvg2-bin libxml2-utils
   # the Python module, its tests, and installing it with pip from a checkout
-  pybind11-dev python3-dev python3-pybind11 python3-setuptools python3-pytest python3-venv)
+  pybind11-dev python3-dev python3-pybind11 python3-setuptools python3-pytest python3-venv
+
+  # bfsmount: FUSE 3, and fusermount3 to unmount
+  libfuse3-dev fuse3)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi

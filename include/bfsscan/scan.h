@@ -41,6 +41,9 @@ struct ScanConfig {
   // UnallocatedEvent, DeletedEvent and DeletedNameEvent.
   bool unallocated = false;
   bool deleted = false;
+  // With dryRun: files are listed without reading their bytes; only a file
+  // that runs past the end of the image is known to fail.
+  bool listOnly = false;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

@@ -148,6 +148,16 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
   FileHasher hasher(options_.hashes);
   bool setUserIdRoot = false;
   try {
+    if (options_.listOnly) {
+      // Listed without reading: only a file past the end is known to fail.
+      if (!fits) throw ReadFailure(ReadFailure::kEndOfImage);
+      tally_.bytesWritten += ev.length;
+      ++tally_.extracted;
+      ev.status = FileEvent::kListed;
+      sink_.file(ev);
+      noteWritten(base, display, ev.slot, ev.name);
+      return;
+    }
     std::unique_ptr<OutputFile> out = dir.create(ev.name, display);
     copy(ev.imageOffset, ev.length, *out, hasher);
     if (options_.preserve) {
@@ -194,16 +204,20 @@ void Extractor::extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev) {
     problem(ProblemEvent::kSetUserIdRoot, base, ev.slot,
             "bfsscan: " + quotedForDiag(display) + " is set-user-ID root");
   }
+  noteWritten(base, display, ev.slot, ev.name);
+}
 
-  const auto [it, fresh] = written_.emplace(ev.name, ev.slot);
+void Extractor::noteWritten(int64_t base, const std::string& display, uint32_t slot,
+                            const std::string& name) {
+  const auto [it, fresh] = written_.emplace(name, slot);
   if (!fresh) {
     ++tally_.lost;
     tally_.incomplete = true;
     problem(ProblemEvent::kLost, base, it->second,
             "bfsscan: file system at " + std::to_string(base) + ": " + quotedForDiag(display) +
-                " written again by inode " + std::to_string(ev.slot) +
+                " written again by inode " + std::to_string(slot) +
                 ": the file of inode " + std::to_string(it->second) + " is lost");
-    it->second = ev.slot;
+    it->second = slot;
   }
 }
 

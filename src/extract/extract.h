@@ -26,6 +26,7 @@
 struct ExtractOptions {
   std::string directory;   // where extraction directories go; empty: here
   bool dryRun = false;
+  bool listOnly = false;   // in a dry run: list files without reading their bytes
   bool preserve = false;
   bool keepGoing = false;  // an unreadable file is skipped, not the end
   uint64_t maxOutput = 0;  // bytes of disk spent at most; 0 for no limit
@@ -71,6 +72,8 @@ class Extractor {
   bool holdsNonZero(uint64_t pos, uint64_t length) const;
   void emitRun(int64_t base, UnallocatedEvent& ev);
   void extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev);
+  void noteWritten(int64_t base, const std::string& display, uint32_t slot,
+                   const std::string& name);
   void copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher);
   void problem(ProblemEvent::What what, int64_t fs, int64_t slot, const std::string& text);
   // What a file or directory of n bytes spends of the budget: whole blocks

@@ -186,6 +186,7 @@ void Scanner::scan(const Image& image) {
   ExtractOptions extract;
   extract.directory = config_.directory;
   extract.dryRun = config_.dryRun;
+  extract.listOnly = config_.dryRun && config_.listOnly;
   extract.preserve = config_.preserve;
   extract.keepGoing = config_.keepGoing;
   extract.maxOutput = budget();

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Benchmarks reading a file through bfsmount against reading the same bytes
+# from the image. Not a test.
+#
+#   bench/mount.sh [RUNS]
+#
+# One image holds a BFS file system with one 256 MiB file of random bytes.
+# RUNS (default 7) alternating pairs: dd (1 MiB blocks) of the file's extent
+# from the image, then dd of the file through a fresh mount (mounted before
+# and unmounted after each run, so that the mount's page cache starts empty).
+# Both warm (the image in the page cache) and cold (evicted before each run).
+# Timed by bench/measure.c. Needs a build in build/ (or BFSSCAN_BUILD=DIR)
+# with bfsmount, FUSE (as root, or fusermount3), and 0.5 GiB in ${TMPDIR:-/tmp}.
+# Prints a Markdown table on standard output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-7}
+build=${BFSSCAN_BUILD:-build}
+work=$(mktemp -d "${TMPDIR:-/tmp}/bench-mount.XXXXXX")
+mnt="$work/mnt"
+mkdir "$mnt"
+cleanup() {
+  mountpoint -q "$mnt" && fusermount3 -u "$mnt" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+measure="$work/measure"
+cc -O2 -Wall -Wextra -o "$measure" bench/measure.c
+
+head -c $((256 << 20)) /dev/urandom > "$work/big"
+"$build/mkbfs" "$work/disk.img" "$work/big" > /dev/null
+rm "$work/big"
+# The file's first byte in the image, from the report's copying line.
+first=$("$build/bfsscan" -n "$work/disk.img" | sed -n 's/^copying .* \(0x[0-9a-f]*\)-.*/\1/p')
+len=$((256 << 20))
+median() { sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+
+for cache in warm cold; do
+  prep=(-w "$work/disk.img")
+  [ "$cache" = cold ] && prep=(-s -c "$work/disk.img")
+  image=() through=()
+  for ((i = 0; i < runs; i++)); do
+    read -r st w _ < <("$measure" "${prep[@]}" -- dd if="$work/disk.img" of=/dev/null bs=1M \
+      iflag=skip_bytes,count_bytes skip=$((first)) count=$len)
+    [ "$st" = 0 ] || { echo "bench/mount.sh: dd of the image failed ($st)" >&2; exit 1; }
+    image+=("$w")
+    "$build/bfsmount" "$work/disk.img" "$mnt"
+    read -r st w _ < <("$measure" "${prep[@]}" -- dd if="$mnt/disk-0/big" of=/dev/null bs=1M)
+    fusermount3 -u "$mnt"
+    [ "$st" = 0 ] || { echo "bench/mount.sh: dd through the mount failed ($st)" >&2; exit 1; }
+    through+=("$w")
+    echo "bench/mount.sh: $cache run $((i + 1)) of $runs" >&2
+  done
+  mi=$(printf '%s\n' "${image[@]}" | median)
+  mt=$(printf '%s\n' "${through[@]}" | median)
+  if [ "$cache" = warm ]; then
+    echo "| page cache | image (s) | through bfsmount (s) | ratio |"
+    echo "|---|---|---|---|"
+  fi
+  awk -v c="$cache" -v i="$mi" -v t="$mt" 'BEGIN { printf "| %s | %.3f | %.3f | %.2f |\n", c, i, t, t / i }'
+done

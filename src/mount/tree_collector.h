@@ -1,0 +1,28 @@
+// The sink that builds a mount's tree from a scan: every file system's
+// extraction directory and every file the dry run listed, as extraction
+// would write it; the scan's problems go to the log, as the mount's.
+#ifndef BFSSCAN_TREE_COLLECTOR_H
+#define BFSSCAN_TREE_COLLECTOR_H
+
+#include "bfsscan/events.h"
+#include "line_log.h"
+#include "mount_tree.h"
+
+class TreeCollector : public bfsscan::Sink {
+ public:
+  TreeCollector(MountTree& tree, LineLog& log) : tree_(tree), log_(log) {}
+  void directory(const bfsscan::DirectoryEvent& e) override;
+  void file(const bfsscan::FileEvent& e) override;
+  void problem(const bfsscan::ProblemEvent& e) override;
+  void end(const bfsscan::EndEvent& e) override;
+
+ private:
+  void full();
+
+  MountTree& tree_;
+  LineLog& log_;
+  int64_t fs_ = -1;  // base of the file system being collected, -1 when none
+  bool full_ = false;
+};
+
+#endif  // BFSSCAN_TREE_COLLECTOR_H
