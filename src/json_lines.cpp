@@ -58,8 +58,9 @@ const char* fileStatusWord(FileEvent::Status status) {
   return nullptr;
 }
 
-// Every string put in a record is ASCII; a stray byte that is not valid
-// UTF-8 is replaced rather than allowed to end the run.
+// Names and paths are put in records as their bytes: JSON's own escapes
+// cover control characters, a byte that is not valid UTF-8 becomes U+FFFD
+// (the exact bytes are in the "_hex" field beside it).
 void write(ResultsFile& out, const Json& j) {
   out.writeLine(j.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
@@ -71,7 +72,7 @@ JsonLinesSink::JsonLinesSink(std::unique_ptr<ResultsFile> out, std::string versi
 
 void JsonLinesSink::image(const ImageEvent& e) {
   Json j = record("image");
-  j["path"] = escapeBodyName(e.path);
+  j["path"] = e.path;
   j["path_hex"] = hexBytes(e.path);
   j["size"] = e.length;
   j["sectors"] = e.length / BFS_BSIZE;
@@ -147,7 +148,7 @@ void JsonLinesSink::dirent(const DirentEvent& e) {
   Json j = record("dirent");
   j["fs"] = e.fs;
   j["ino"] = field(e.entry->l_ino);
-  j["name"] = escapeBodyName(name);
+  j["name"] = name;
   j["name_hex"] = hexBytes(name);
   write(*out_, j);
 }
@@ -159,9 +160,11 @@ void JsonLinesSink::file(const FileEvent& e) {
   j["fs"] = e.fs;
   j["slot"] = e.slot;
   if (e.inode != nullptr) j["ino"] = field(e.inode->d_ino);
-  j["name"] = escapeBodyName(e.name);
+  j["name"] = e.name;
   j["name_hex"] = hexBytes(e.name);
-  j["path"] = e.name.empty() ? Json() : Json(escapeBodyName(e.dir + "/" + e.name));
+  const std::string path = e.dir + "/" + e.name;
+  j["path"] = e.name.empty() ? Json() : Json(path);
+  j["path_hex"] = e.name.empty() ? Json() : Json(hexBytes(path));
   j["image_offset"] = e.imageOffset;
   j["length"] = e.length;
   j["status"] = status;
@@ -184,10 +187,15 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["status"] = e.status;
   j["reached_end"] = e.reachedEnd;
   j["file_systems"] = e.fileSystems;
-  j["files_extracted"] = e.filesExtracted;
+  if (e.dryRun) {
+    j["dry_run"] = true;
+    j["files_listed"] = e.filesExtracted;
+  } else {
+    j["files_extracted"] = e.filesExtracted;
+  }
   j["files_skipped"] = e.filesSkipped;
   j["files_lost"] = e.filesLost;
-  j["bytes_written"] = e.bytesWritten;
+  j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
   write(*out_, j);
   out_->close();
 }

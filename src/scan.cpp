@@ -172,9 +172,11 @@ int Scanner::run() {
           throw;
         }
         if (badFirst >= 0 && s != badLast + static_cast<int64_t>(BFS_BSIZE)) endBadRun();
-        if (badFirst < 0) badFirst = s;
+        if (badFirst < 0) {  // the line names the first block's reason
+          badFirst = s;
+          badWhy = failure.description();
+        }
         badLast = s;
-        badWhy = failure.description();
         ++tally_.unreadable;
         tally_.incomplete = true;
         s += BFS_BSIZE;
@@ -238,6 +240,7 @@ int Scanner::run() {
   end.reachedEnd = reachedEnd_;
   end.status = status;
   end.fileSystems = tally_.fileSystems;
+  end.dryRun = options_.dryRun;
   end.filesExtracted = tally_.extracted;
   end.filesSkipped = tally_.skipped;
   end.filesLost = tally_.lost;

@@ -128,10 +128,11 @@ struct EndEvent {
   bool reachedEnd = false;  // the scan read to the end of the image ("end of")
   int status = 0;           // the exit status
   uint64_t fileSystems = 0;
-  uint64_t filesExtracted = 0;
+  bool dryRun = false;      // -n: the files were listed, nothing was written
+  uint64_t filesExtracted = 0;  // in a dry run: files listed
   uint64_t filesSkipped = 0;
   uint64_t filesLost = 0;
-  uint64_t bytesWritten = 0;
+  uint64_t bytesWritten = 0;    // in a dry run: bytes that would have been written
 };
 
 class ScanSink {

@@ -15,6 +15,7 @@ struct RunResult {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or 128 + signal number
+  uint64_t bytesRead = 0;  // with RunOptions::countReads: bytes the program read
 };
 
 struct RunOptions {
@@ -23,7 +24,15 @@ struct RunOptions {
   uint64_t fileSizeBytes = 0;  // largest file the child may write; 0 for no limit
   std::vector<std::string> env;  // NAME=VALUE added to the child's environment
   bool brokenPipeStdout = false;  // standard output a pipe whose reader is gone
+  // Count the bytes the program reads (pread, copy_file_range) through the
+  // preloaded I/O shim: bounded work measured without a clock.
+  bool countReads = false;
 };
+
+// A CPU-time limit that only guards against a hang: the work it bounds is
+// measured otherwise (bytes read), and a loaded machine or the sanitizers
+// stay far inside it.
+constexpr unsigned kHangGuardSeconds = 100;
 
 // A CPU-time limit for work that takes a fraction of it in a plain build:
 // the sanitizers make the program several times slower.
