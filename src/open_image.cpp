@@ -1,12 +1,18 @@
 // Which format an image is stored in (named on the command line, or told by
 // the container's signature or a split set's file names), and opening it as
-// that format.
+// that format. The container formats live in a module loaded only when an
+// image is not raw: a raw image never maps their libraries.
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "container_image.h"
+#include "container_module.h"
 #include "image.h"
+#include "lazy_library.h"
+
+#ifndef BFSSCAN_MODULE_DIR
+#define BFSSCAN_MODULE_DIR ""  // beside the program only
+#endif
 
 namespace {
 
@@ -55,6 +61,33 @@ ImageFormat formatBySignature(const Image& file) {
   return ImageFormat::kRaw;
 }
 
+// The container module: beside the object holding this code (a build tree),
+// or where it is installed relative to it.
+LazyLibrary containerModule() {
+  return LazyLibrary::beside(reinterpret_cast<const void*>(&holds), kContainerModuleFile,
+                             {"", BFSSCAN_MODULE_DIR});
+}
+
+[[noreturn]] void moduleFailure(const LazyLibrary& module) {
+  throw ReadFailure(ReadFailure::kSystemError,
+                    "cannot load the container formats: " + module.error());
+}
+
+// Whether path names the first file of a split raw set; the module is
+// asked only for a name that ends as a first segment file does.
+bool isSplitSetStart(const std::string& path) {
+  bool suffix = false;
+  for (const char* first : {".000", ".001", ".aa"}) {
+    const size_t n = std::strlen(first);
+    suffix = suffix || (path.size() > n && path.compare(path.size() - n, n, first) == 0);
+  }
+  if (!suffix) return false;
+  LazyLibrary module = containerModule();
+  auto check = module.symbol<decltype(&bfsscan_is_split_set_start)>("bfsscan_is_split_set_start");
+  if (check == nullptr) moduleFailure(module);
+  return check(path);
+}
+
 }  // namespace
 
 bool parseImageFormat(const std::string& name, ImageFormat* format) {
@@ -75,26 +108,12 @@ std::unique_ptr<Image> openImage(const std::string& path, ImageFormat format) {
     format = formatBySignature(*raw);
     if (format == ImageFormat::kRaw && isSplitSetStart(path)) format = ImageFormat::kSplit;
   }
-  switch (format) {
-    case ImageFormat::kEwf:
-      raw.reset();
-      return openEwfImage(path);
-    case ImageFormat::kSplit:
-      raw.reset();
-      return openSplitImage(path);
-    case ImageFormat::kVhd:
-    case ImageFormat::kVhdx:
-      raw.reset();
-      return openVhdImage(path);
-    case ImageFormat::kVmdk:
-      raw.reset();
-      return openVmdkImage(path);
-    case ImageFormat::kQcow:
-      raw.reset();
-      return openQcowImage(path);
-    case ImageFormat::kAuto:
-    case ImageFormat::kRaw:
-      break;
-  }
-  return raw;
+  if (format == ImageFormat::kAuto || format == ImageFormat::kRaw) return raw;
+  raw.reset();
+  LazyLibrary module = containerModule();
+  auto open = module.symbol<decltype(&bfsscan_open_container)>("bfsscan_open_container");
+  if (open == nullptr) moduleFailure(module);
+  std::unique_ptr<Image> image;
+  open(format, path, &image);
+  return image;
 }
