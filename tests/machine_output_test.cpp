@@ -322,7 +322,8 @@ TEST(JsonLines, OneObjectPerEvent) {
       R"("last_block":5,"image_offset":3072,"length":1})",
       R"({"type":"dirent","fs":512,"ino":3,"name":"x)" "\xef\xbf\xbd" R"(|","name_hex":"78ff7c"})",
       R"({"type":"file","fs":512,"slot":3,"ino":3,"name":"x)" "\xef\xbf\xbd" R"(|","name_hex":"78ff7c",)"
-      R"("path":"disk-512/x)" "\xef\xbf\xbd" R"(|","path_hex":"6469736b2d3531322f78ff7c","image_offset":2048,"length":3,"status":"extracted",)"
+      R"("path":"disk-512/x)" "\xef\xbf\xbd" R"(|","path_hex":"6469736b2d3531322f78ff7c",)"
+      R"("image_offset":2048,"length":3,"status":"extracted",)"
       R"("md5":"900150983cd24fb0d6963f7d28e17f72","sha1":null})",
       R"({"type":"file","fs":512,"slot":6,"ino":3,"name":"","name_hex":"","path":null,"path_hex":null,)"
       R"("image_offset":2048,"length":3,"status":"skipped"})",

@@ -197,7 +197,9 @@ TEST_F(OptionsTest, CommandLineErrors) {
 // An existing file whose name starts with a dash is the image unless it is
 // an option; "-" alone stands for standard input, not for a file.
 TEST_F(OptionsTest, ImageNamedWithADash) {
-  for (const char* name : {"-lead.img", "--lead.img", "-n", "-"}) writeImage(dir / name, {{"a", "x"}});
+  for (const char* name : {"-lead.img", "--lead.img", "-n", "-"}) {
+    writeImage(dir / name, {{"a", "x"}});
+  }
   struct Case {
     const char* label;
     std::vector<std::string> args;
