@@ -3,8 +3,9 @@
 #
 #   bench/run.sh [RUNS] [SET...]
 #
-# RUNS (default 7) is the number of alternating pairs of runs per comparison.
+# RUNS (default 15) is the number of alternating pairs of runs per comparison.
 # SETs (default: all) are
+#   empty     start-up: an empty image, against cat of it
 #   scan      block scan of 512 MiB of random bytes, against cat
 #   table     a pass over an inode table of unused slots (1 GiB, not sparse), against cat
 #   extract   extraction of 4 files of 64 MiB, against cp of the same files
@@ -32,16 +33,16 @@
 # Prints Markdown tables on standard output, progress on standard error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=7
+runs=15
 if [[ "${1:-}" =~ ^[0-9]+$ ]]; then
   runs=$1
   shift
 fi
 sets=("$@")
-[ ${#sets[@]} -gt 0 ] || sets=(scan table extract hostile)
+[ ${#sets[@]} -gt 0 ] || sets=(empty scan table extract hostile)
 for s in "${sets[@]}"; do
   case "$s" in
-    scan | table | extract | hostile | quadratic31 | quadratic | dense | amplify) ;;
+    empty | scan | table | extract | hostile | quadratic31 | quadratic | dense | amplify) ;;
     *) echo "bench/run.sh: unknown set '$s'" >&2; exit 1 ;;
   esac
 done
@@ -177,8 +178,15 @@ echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /pro
 echo "Program: $("$bin/bfsscan" --version) from $bin; load average at start:" \
   "$(cut -d' ' -f1-3 /proc/loadavg)."
 
-if wanted scan || wanted table || wanted extract; then
+if wanted empty || wanted scan || wanted table || wanted extract; then
   pairHeader
+fi
+if wanted empty; then
+  : > "$work/empty.img"
+  A=("$bin/bfsscan" "$work/empty.img")
+  B=(cat "$work/empty.img")
+  pair "start-up: empty image (vs cat)" cached "$work/empty.img"
+  rm -f "$work/empty.img"
 fi
 if wanted scan; then
   say "writing 512 MiB of random bytes"

@@ -7,6 +7,7 @@ namespace {
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 TEST(CliTest, HelpAndVersion) {
@@ -66,6 +67,28 @@ TEST(CliTest, ProgressLineOnlyOnATerminal) {
   const RunResult pipe = scan("p.img", dir.path());
   EXPECT_EQ(pipe.err, "");
   EXPECT_THAT(pipe.out, HasSubstr("sectors to read\nhit magic at 0 (0)\n"));
+}
+
+// A run without digests never maps the crypto library: it is loaded when a
+// digest is asked for.
+TEST(CliTest, CryptoLibraryIsLoadedOnlyWhenAskedFor) {
+  TempDir dir;
+  writeImage(dir / "f.img", {{"f", "data"}});
+  RunOptions debug;
+  debug.env = {"LD_DEBUG=libs"};
+  const struct {
+    const char* label;
+    std::vector<std::string> args;
+    bool crypto;
+  } rows[] = {
+      {"raw image", {BFSSCAN_BIN, "-n", "f.img"}, false},
+      {"raw image, digests", {BFSSCAN_BIN, "-n", "--hash=md5", "f.img"}, true},
+  };
+  for (const auto& row : rows) {
+    const RunResult r = run(row.args, dir.path(), debug);
+    EXPECT_EQ(r.status, 0) << row.label;
+    EXPECT_EQ(r.err.find("libcrypto.so") != std::string::npos, row.crypto) << row.label;
+  }
 }
 
 }  // namespace

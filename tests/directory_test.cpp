@@ -107,7 +107,7 @@ TEST_F(DirectoryTest, DirectoryRunsPastTheEnd) {
   root.eoffset = 0xFFFFFBFF;
   TestImage(img).superblock(0, 388 + 62 * 3, 0x10000).length(0x10000).inode(0, root).entries(
       0, 2, {{2, "."}});
-  const RunResult r = scan("fs.img", dir.path(), limits(64 << 20, 10));
+  const RunResult r = scan("fs.img", dir.path(), limits(64 << 20, kHangGuardSeconds));
   EXPECT_THAT(r.out, EndsWith("type dir mode 040755 owner 0/0 links 2\nend of fs.img\n"));
   EXPECT_EQ(r.err,
             "bfsscan: file system at 0 is truncated: root directory runs past the end of the "

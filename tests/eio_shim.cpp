@@ -1,16 +1,37 @@
 // Preloaded into bfsscan by the tests to play a disk with one bad byte: a
 // read of the image that covers the offset in BFSSCAN_TEST_EIO_AT fails with
 // EIO, and so does a kernel copy from it. It can also interrupt the run or
-// shrink the image at a given offset.
+// shrink the image at a given offset, and count the bytes read.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 namespace {
+
+// BFSSCAN_TEST_COUNT_READS: a file that gets, at exit, the number of bytes
+// the program read with pread and copy_file_range: a measure of work that
+// does not move with the load of the machine.
+unsigned long long bytesRead = 0;
+
+void count(ssize_t got) {
+  if (got > 0) bytesRead += static_cast<unsigned long long>(got);
+}
+
+__attribute__((destructor)) void writeCount() {
+  const char* path = std::getenv("BFSSCAN_TEST_COUNT_READS");
+  if (path == nullptr) return;
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::string text = std::to_string(bytesRead) + "\n";
+  if (::write(fd, text.data(), text.size()) < 0) std::abort();
+  ::close(fd);
+}
 
 bool coversBadByte(off_t off, size_t n) {
   static const char* at = std::getenv("BFSSCAN_TEST_EIO_AT");
@@ -19,7 +40,8 @@ bool coversBadByte(off_t off, size_t n) {
 }
 
 // BFSSCAN_TEST_SIGNAL_AT: the read that covers this offset first raises
-// SIGINT (an interruption at a known point). BFSSCAN_TEST_SHRINK_AT with
+// SIGINT, or the signal numbered BFSSCAN_TEST_SIGNAL (an interruption at a
+// known point). BFSSCAN_TEST_SHRINK_AT with
 // BFSSCAN_TEST_SHRINK_PATH: the read that covers this offset first cuts the
 // file at that path to that length (an image that shrinks while read).
 void actAt(off_t off, size_t n) {
@@ -32,7 +54,8 @@ void actAt(off_t off, size_t n) {
   };
   if (sig && !signalled && covers(sig)) {
     signalled = true;
-    ::raise(SIGINT);
+    const char* number = std::getenv("BFSSCAN_TEST_SIGNAL");
+    ::raise(number ? std::atoi(number) : SIGINT);
   }
   if (shrink && !shrunk && covers(shrink)) {
     shrunk = true;
@@ -58,7 +81,9 @@ ssize_t pread(int fd, void* buf, size_t n, off_t off) {
     errno = EIO;
     return -1;
   }
-  return real(fd, buf, n, off);
+  const ssize_t got = real(fd, buf, n, off);
+  count(got);
+  return got;
 }
 
 ssize_t pread64(int fd, void* buf, size_t n, off_t off) { return pread(fd, buf, n, off); }
@@ -72,7 +97,9 @@ ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n
     errno = EIO;
     return -1;
   }
-  return real(in, inOff, out, outOff, n, flags);
+  const ssize_t got = real(in, inOff, out, outOff, n, flags);
+  count(got);
+  return got;
 }
 
 }  // extern "C"

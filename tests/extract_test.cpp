@@ -101,6 +101,24 @@ TEST_F(ExtractTest, InodeOrderAndNamesByOwnNumber) {
   EXPECT_EQ(readFile(dir / "fs-0/third"), "three");
 }
 
+// Three inodes under one name: each "lost" line names the inode whose
+// file the new one replaced.
+TEST_F(ExtractTest, ThreeInodesWritingOneName) {
+  TestImage t(dir / "fs.img");
+  t.superblock(0, 388 + 62 * 6, 0x10000).length(0x10000).inode(0, rootInode(9, 3));
+  t.inode(0, mkbfs::fileInode(3, 6, 3)).bytes(6 * 512, "one");
+  t.inode(0, mkbfs::fileInode(4, 7, 3)).bytes(7 * 512, "two");
+  t.inode(0, mkbfs::fileInode(5, 8, 5)).bytes(8 * 512, "three");
+  t.entries(0, 9, {{3, "same"}, {4, "same"}, {5, "same"}});
+  const RunResult r = scan("fs.img", dir.path());
+  EXPECT_EQ(r.err, "bfsscan: file system at 0: \"fs-0/same\" written again by inode 4: the file "
+                   "of inode 3 is lost\n"
+                   "bfsscan: file system at 0: \"fs-0/same\" written again by inode 5: the file "
+                   "of inode 4 is lost\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(readFile(dir / "fs-0/same"), "three");
+}
+
 TEST_F(ExtractTest, UnsafeAndMissingNamesAreSkipped) {
   // Slots 3 to 9; slot 9's own number is 300, beyond the table.
   TestImage t(dir / "fs.img");

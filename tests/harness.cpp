@@ -74,7 +74,13 @@ TempDir::~TempDir() { removeTree(path_); }
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
               const RunOptions& options) {
   TempDir io;
-  const std::string outPath = io / "stdout", errPath = io / "stderr";
+  const std::string outPath = io / "stdout", errPath = io / "stderr", readsPath = io / "reads";
+  std::vector<std::string> env;
+  if (options.countReads) {
+    env = {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_COUNT_READS=" + readsPath,
+           "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+  }
+  env.insert(env.end(), options.env.begin(), options.env.end());
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -104,7 +110,7 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
     ::signal(SIGPIPE, SIG_DFL);
     const rlimit cpu = {options.cpuSeconds, options.cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
-    for (const std::string& e : options.env) ::putenv(const_cast<char*>(e.c_str()));
+    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -117,6 +123,7 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
+  if (options.countReads) result.bytesRead = std::stoull("0" + readFile(readsPath));
   return result;
 }
 

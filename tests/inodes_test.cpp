@@ -129,7 +129,7 @@ TEST_F(InodesTest, InodeTableRunsPastTheEnd) {
 TEST_F(InodesTest, HugeClaimOnASmallImageFinishesAtOnce) {
   // 0xFFFFFFCE claims 69273659 slots; the image holds a few hundred.
   TestImage(img).superblock(512, 0xFFFFFFCE, 0xFFFFFFFF).length(1 << 20);
-  const RunResult r = scan("fs.img", dir.path(), limits(64 << 20, 5));
+  const RunResult r = scan("fs.img", dir.path(), limits(64 << 20, kHangGuardSeconds));
   EXPECT_THAT(r.out, HasSubstr("number of inodes: 69273659\n"));
   EXPECT_THAT(r.out, EndsWith("Scanning inodes...\nend of fs.img\n"));
   EXPECT_THAT(r.err, HasSubstr("file system at 512 is truncated: inode slot 16898 runs past"));

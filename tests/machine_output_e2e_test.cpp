@@ -132,7 +132,8 @@ TEST_F(MachineOutput, JsonOnStandardOutputReplacesTheReport) {
   EXPECT_THAT(out.front(), HasSubstr("{\"type\":\"image\",\"path\":\"disk.img\","));
   EXPECT_EQ(out.back(),
             "{\"type\":\"end\",\"status\":2,\"reached_end\":true,\"file_systems\":2,"
-            "\"files_extracted\":4,\"files_skipped\":1,\"files_lost\":0,\"bytes_written\":1516}");
+            "\"dry_run\":true,\"files_listed\":4,\"files_skipped\":1,\"files_lost\":0,"
+            "\"bytes_listed\":1516}");
   EXPECT_THAT(r.out, HasSubstr("\"status\":\"listed\",\"md5\":\"20826a3cb51d6c7d9c219c7f4bf4e5c9\""));
 }
 
@@ -170,6 +171,37 @@ TEST_F(MachineOutput, ResultsFileProblems) {
   EXPECT_EQ(full.err, "bfsscan: cannot write \"/dev/full\": No space left on device\n");
   EXPECT_EQ(full.status, 2);
   EXPECT_EQ(full.out, "scanning disk.img\n16384 bytes / 32 sectors to read\n");
+}
+
+// A name with every character that needs care round-trips through JSON: the
+// decoded name is the name (an invalid byte as U+FFFD), the hex of the path
+// opens the extracted file.
+TEST(MachineOutputNames, JsonNamesAndPathsRoundTrip) {
+  TempDir dir;
+  const std::string name = "a|%\n\"\\\xff";
+  {
+    TestImage t(dir / "disk.img");
+    writeFileSystem(t, 0, {"odd"}, {{3, name}});
+    t.length(4096);
+  }
+  const RunResult r =
+      run({BFSSCAN_BIN, "-C", "out", "--json=scan.json", "disk.img"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  int files = 0;
+  for (const std::string& line : lines(readFile(dir / "scan.json"))) {
+    const Json j = Json::parse(line);
+    if (j["type"] == "dirent" && j["ino"] == 3) {
+      EXPECT_EQ(j["name"], "a|%\n\"\\\xef\xbf\xbd") << line;
+      EXPECT_EQ(j["name_hex"], "617c250a225cff") << line;
+    }
+    if (j["type"] != "file") continue;
+    ++files;
+    EXPECT_EQ(j["name"], "a|%\n\"\\\xef\xbf\xbd") << line;
+    EXPECT_EQ(unhex(j["name_hex"]), name) << line;
+    EXPECT_EQ(j["path"], "disk-0/a|%\n\"\\\xef\xbf\xbd") << line;
+    EXPECT_EQ(readFile(dir / ("out/" + unhex(j["path_hex"]))), "odd") << line;
+  }
+  EXPECT_EQ(files, 1);
 }
 
 }  // namespace

@@ -307,7 +307,7 @@ TEST(JsonLines, OneObjectPerEvent) {
   }
   const std::vector<std::string> got = lines(readFile(dir / "json"));
   const std::vector<std::string> want{
-      R"({"type":"image","path":"d\\xffisk.img","path_hex":"64ff69736b2e696d67","size":2560,)"
+      R"({"type":"image","path":"d)" "\xef\xbf\xbd" R"(isk.img","path_hex":"64ff69736b2e696d67","size":2560,)"
       R"("sectors":5,"format":"raw","tool":"bfsscan","version":"1.2.3"})",
       R"({"type":"hit","offset":1024,"start":9,"end":9,"accepted":false,"reason":"end >= start"})",
       R"({"type":"hit","offset":512,"start":574,"end":2047,"accepted":true})",
@@ -318,11 +318,12 @@ TEST(JsonLines, OneObjectPerEvent) {
       R"({"type":"inode","fs":512,"slot":4,"ino":4,"damaged":"extent"})",
       R"({"type":"inode","fs":512,"slot":5,"ino":5,"damaged":"type","first_block":5,)"
       R"("last_block":5,"image_offset":3072,"length":1})",
-      R"({"type":"dirent","fs":512,"ino":3,"name":"x\\xff\\x7c","name_hex":"78ff7c"})",
-      R"({"type":"file","fs":512,"slot":3,"ino":3,"name":"x\\xff\\x7c","name_hex":"78ff7c",)"
-      R"("path":"disk-512/x\\xff\\x7c","image_offset":2048,"length":3,"status":"extracted",)"
+      R"({"type":"dirent","fs":512,"ino":3,"name":"x)" "\xef\xbf\xbd" R"(|","name_hex":"78ff7c"})",
+      R"({"type":"file","fs":512,"slot":3,"ino":3,"name":"x)" "\xef\xbf\xbd" R"(|","name_hex":"78ff7c",)"
+      R"("path":"disk-512/x)" "\xef\xbf\xbd" R"(|","path_hex":"6469736b2d3531322f78ff7c",)"
+      R"("image_offset":2048,"length":3,"status":"extracted",)"
       R"("md5":"900150983cd24fb0d6963f7d28e17f72","sha1":null})",
-      R"({"type":"file","fs":512,"slot":6,"ino":3,"name":"","name_hex":"","path":null,)"
+      R"({"type":"file","fs":512,"slot":6,"ino":3,"name":"","name_hex":"","path":null,"path_hex":null,)"
       R"("image_offset":2048,"length":3,"status":"skipped"})",
       R"({"type":"problem","fs":512,"what":"lost",)"
       R"("text":"bfsscan: \"disk-512/x\\xff|\" written twice: an earlier file is lost"})",

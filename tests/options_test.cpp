@@ -195,4 +195,40 @@ TEST_F(OptionsTest, CommandLineErrors) {
   EXPECT_EQ(bfsscan({"--", "disk.img"}).status, 0);
 }
 
+// An existing file whose name starts with a dash is the image unless it is
+// an option; "-" alone stands for standard input, not for a file.
+TEST_F(OptionsTest, ImageNamedWithADash) {
+  for (const char* name : {"-lead.img", "--lead.img", "-n", "-"}) {
+    writeImage(dir / name, {{"a", "x"}});
+  }
+  struct Case {
+    const char* label;
+    std::vector<std::string> args;
+    std::string out;  // the first line
+    std::string err;
+    int status;
+  } cases[] = {
+      {"dash name", {"-lead.img"}, "scanning -lead.img", "", 0},
+      {"double dash name, with options", {"-n", "--lead.img", "-k"}, "scanning --lead.img", "", 0},
+      {"after --", {"-n", "--", "-lead.img"}, "scanning -lead.img", "", 0},
+      {"as ./", {"-n", "./-lead.img"}, "scanning ./-lead.img", "", 0},
+      {"value of an option", {"-n", "-C", "-lead.img"}, "",
+       "exactly one argument needed", 1},
+      {"a known option wins", {"-n"}, "", "exactly one argument needed", 1},
+      {"missing dash name", {"-nothere.img"}, "",
+       "bfsscan: unknown option '-o' (see bfsscan --help)\n", 1},
+      {"standard input", {"-"}, "",
+       "bfsscan: reading the image from standard input is not supported; a file named - is "
+       "given as ./- (see bfsscan --help)\n", 1},
+      {"a file named -", {"-n", "./-"}, "scanning ./-", "", 0},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = bfsscan(c.args);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.out) << c.label;
+    EXPECT_EQ(r.err, c.err) << c.label;
+    EXPECT_EQ(r.status, c.status) << c.label;
+  }
+  EXPECT_EQ(readFile(dir / "-lead-0/a"), "x");
+}
+
 }  // namespace

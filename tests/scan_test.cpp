@@ -108,7 +108,7 @@ TEST_F(ScanTest, BadStartStopsTheRun) {
   for (const Case& c : cases) {
     TestImage(img).superblock(512, c.start, 0xFFFFFFFF).superblock(1024, 0x200, 0x1000).length(
         4096);
-    const RunResult r = scan("disk.img", dir.path(), limits(0, 5));
+    const RunResult r = scan("disk.img", dir.path(), limits(0, kHangGuardSeconds));
     EXPECT_THAT(r.out, ::testing::EndsWith("position of inode 3: 0x23e\n" + c.bare + "\n"));
     EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 512: nr == nr2\n");
     EXPECT_EQ(r.status, 3);

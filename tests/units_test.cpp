@@ -80,6 +80,8 @@ TEST(UnitsTest, SummaryLine) {
   inconsistent.filesLost = 4;
   EndEvent interrupted;
   interrupted.status = 130;
+  EndEvent dry = one;
+  dry.dryRun = true;
   const struct {
     const char* label;
     const EndEvent& end;
@@ -98,6 +100,9 @@ TEST(UnitsTest, SummaryLine) {
       {"interrupted", interrupted, 12,
        "bfsscan: 0 file systems, 0 files extracted, 0 skipped, 0 lost, 0 B written in 12 s; "
        "status 130: interrupted"},
+      {"dry run", dry, 0.5,
+       "bfsscan: 1 file system, 1 file listed, 0 skipped, 0 lost, 29 B to write (dry run) in "
+       "0.5 s; status 0: complete"},
   };
   for (const auto& row : rows) EXPECT_EQ(formatSummary(row.end, row.seconds), row.text) << row.label;
 }

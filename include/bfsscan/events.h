@@ -154,10 +154,11 @@ struct EndEvent {
   bool reachedEnd = false;  // the scan read to the end of the image ("end of")
   int status = 0;           // the exit status
   uint64_t fileSystems = 0;
-  uint64_t filesExtracted = 0;
+  bool dryRun = false;          // nothing was written: the files were listed
+  uint64_t filesExtracted = 0;  // in a dry run: files listed
   uint64_t filesSkipped = 0;
   uint64_t filesLost = 0;
-  uint64_t bytesWritten = 0;
+  uint64_t bytesWritten = 0;  // in a dry run: bytes that would have been written
 };
 
 // The data area of a file system (from the superblock's start field to its

@@ -1,4 +1,6 @@
-// Hashing through OpenSSL's EVP interface.
+// Hashing through OpenSSL's EVP interface. The crypto library is loaded
+// when a digest is first asked for, not when the program starts: a run
+// without --hash never maps it.
 #include "hashing.h"
 
 #include <openssl/evp.h>
@@ -7,15 +9,44 @@
 #include <stdexcept>
 
 #include "escape.h"
+#include "lazy_library.h"
 #include "output_failure.h"
+
+#ifndef BFSSCAN_LIBCRYPTO_SONAME
+#error "BFSSCAN_LIBCRYPTO_SONAME: the SONAME of the crypto library built against"
+#endif
 
 namespace {
 
-const EVP_MD* digestByName(const std::string& name) {
-  if (name == "md5") return EVP_md5();
-  if (name == "sha1") return EVP_sha1();
-  if (name == "sha256") return EVP_sha256();
-  return nullptr;
+bool isDigestName(const std::string& name) {
+  return name == "md5" || name == "sha1" || name == "sha256";
+}
+
+// The few functions of the crypto library that hashing uses.
+struct Evp {
+  decltype(&EVP_MD_CTX_new) ctxNew;
+  decltype(&EVP_MD_CTX_free) ctxFree;
+  decltype(&EVP_DigestInit_ex) init;
+  decltype(&EVP_DigestUpdate) update;
+  decltype(&EVP_DigestFinal_ex) final;
+  const EVP_MD* (*md)();
+};
+
+Evp loadEvp(const std::string& name) {
+  LazyLibrary crypto = LazyLibrary::bySoname(BFSSCAN_LIBCRYPTO_SONAME);
+  Evp evp;
+  evp.ctxNew = crypto.symbol<decltype(evp.ctxNew)>("EVP_MD_CTX_new");
+  evp.ctxFree = crypto.symbol<decltype(evp.ctxFree)>("EVP_MD_CTX_free");
+  evp.init = crypto.symbol<decltype(evp.init)>("EVP_DigestInit_ex");
+  evp.update = crypto.symbol<decltype(evp.update)>("EVP_DigestUpdate");
+  evp.final = crypto.symbol<decltype(evp.final)>("EVP_DigestFinal_ex");
+  evp.md = crypto.symbol<decltype(evp.md)>(name == "md5"    ? "EVP_md5"
+                                           : name == "sha1" ? "EVP_sha1"
+                                                            : "EVP_sha256");
+  if (!evp.ctxNew || !evp.ctxFree || !evp.init || !evp.update || !evp.final || !evp.md) {
+    throw OutputFailure("cannot compute " + name + " digests: " + crypto.error());
+  }
+  return evp;
 }
 
 }  // namespace
@@ -26,7 +57,7 @@ bool parseHashList(const std::string& list, std::vector<std::string>* algs) {
   while (true) {
     const size_t comma = list.find(',', pos);
     const std::string name = list.substr(pos, comma == std::string::npos ? comma : comma - pos);
-    if (digestByName(name) == nullptr) return false;
+    if (!isDigestName(name)) return false;
     if (std::find(parsed.begin(), parsed.end(), name) != parsed.end()) return false;
     parsed.push_back(name);
     if (comma == std::string::npos) break;
@@ -38,11 +69,16 @@ bool parseHashList(const std::string& list, std::vector<std::string>* algs) {
 
 struct FileHasher::Context {
   std::string name;
-  const EVP_MD* md = nullptr;
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+  Evp evp;
+  EVP_MD_CTX* ctx = nullptr;
+
+  Context(const std::string& n, const Evp& e) : name(n), evp(e), ctx(evp.ctxNew()) {}
+  ~Context() { evp.ctxFree(ctx); }
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
 
   void init() {
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) {
+    if (!ctx || evp.init(ctx, evp.md(), nullptr) != 1) {
       throw OutputFailure("cannot compute " + name + " digests");
     }
   }
@@ -50,10 +86,8 @@ struct FileHasher::Context {
 
 FileHasher::FileHasher(const std::vector<std::string>& algs) {
   for (const std::string& name : algs) {
-    auto c = std::make_unique<Context>();
-    c->name = name;
-    c->md = digestByName(name);
-    if (c->md == nullptr) throw OutputFailure("unknown digest " + name);
+    if (!isDigestName(name)) throw OutputFailure("unknown digest " + name);
+    auto c = std::make_unique<Context>(name, loadEvp(name));
     c->init();
     contexts_.push_back(std::move(c));
   }
@@ -63,7 +97,7 @@ FileHasher::~FileHasher() = default;
 
 void FileHasher::update(const char* data, size_t n) {
   for (auto& c : contexts_) {
-    if (EVP_DigestUpdate(c->ctx.get(), data, n) != 1) {
+    if (c->evp.update(c->ctx, data, n) != 1) {
       throw OutputFailure("cannot compute " + c->name + " digests");
     }
   }
@@ -74,7 +108,7 @@ std::vector<Digest> FileHasher::finish() {
   for (auto& c : contexts_) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_DigestFinal_ex(c->ctx.get(), md, &len) != 1) {
+    if (c->evp.final(c->ctx, md, &len) != 1) {
       throw OutputFailure("cannot compute " + c->name + " digests");
     }
     out.push_back(Digest{c->name, hexBytes(std::string(reinterpret_cast<const char*>(md), len))});

@@ -1,8 +1,10 @@
 #include "options.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cctype>
+#include <cstring>
 
 #include "hashing.h"
 
@@ -33,7 +35,9 @@ const char kUsageText[] =
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
     "JSON: {\"type\":\"dirent\",\"fs\":0,\"ino\":3,\"name\":\"notes\",\"name_hex\":\"6e6f746573\"}\n"
-    "A file named like an option can be given as ./NAME or after --.\n"
+    "An IMAGE whose name starts with - is taken as such when it exists and is not\n"
+    "an option; otherwise give it as ./NAME or after --. IMAGE - alone is kept\n"
+    "for standard input (a file named - is ./-).\n"
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
     "extracted (see standard error), 3 a file system is inconsistent,\n"
@@ -62,6 +66,69 @@ const option kLongOptions[] = {
     {"deleted", no_argument, nullptr, kDeleted},
     {nullptr, 0, nullptr, 0},
 };
+
+const char kShortOptions[] = ":C:nkphV";
+
+// Whether getopt_long takes arg (which starts with '-') as options; *value
+// is set when the option's value is the next argument.
+bool isOption(const char* arg, bool* value) {
+  *value = false;
+  if (arg[1] == '-') {  // --name, --name=VALUE, or an abbreviation of a name
+    const char* name = arg + 2;
+    const size_t n = std::strcspn(name, "=");
+    for (const option* o = kLongOptions; o->name != nullptr; ++o) {
+      if (std::strncmp(o->name, name, n) == 0) {
+        *value = name[n] != '=' && o->has_arg == required_argument;
+        return true;
+      }
+    }
+    return false;
+  }
+  for (const char* c = arg + 1; *c != '\0'; ++c) {
+    const char* known = std::strchr(kShortOptions + 1, *c);
+    if (*c == ':' || known == nullptr) return false;
+    if (known[1] == ':') {  // the rest of the argument, or the next one, is the value
+      *value = c[1] == '\0';
+      return true;
+    }
+  }
+  return true;
+}
+
+bool isFile(const char* path) {
+  struct stat st;
+  return ::stat(path, &st) == 0;
+}
+
+// argv with every argument that starts with '-' but is no option, and names
+// an existing file, moved behind a "--" so that getopt_long takes it as the
+// image.
+std::vector<char*> dashImagesAsOperands(int argc, char** argv) {
+  std::vector<char*> args{argv[0]};
+  std::vector<char*> images;
+  bool operandsOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    char* arg = argv[i];
+    bool value = false;
+    if (operandsOnly || arg[0] != '-' || arg[1] == '\0') {
+      args.push_back(arg);
+    } else if (std::strcmp(arg, "--") == 0) {
+      operandsOnly = true;
+      args.push_back(arg);
+    } else if (isOption(arg, &value)) {
+      args.push_back(arg);
+      if (value && i + 1 < argc) args.push_back(argv[++i]);
+    } else if (isFile(arg)) {
+      images.push_back(arg);
+    } else {
+      args.push_back(arg);  // an unknown option
+    }
+  }
+  if (!images.empty() && !operandsOnly) args.push_back(const_cast<char*>("--"));  // not written
+  args.insert(args.end(), images.begin(), images.end());
+  args.push_back(nullptr);
+  return args;
+}
 
 Command usageError(std::string* error, const std::string& text) {
   *error = "bfsscan: " + text + " (see bfsscan --help)\n";
@@ -97,11 +164,14 @@ bool parseSize(const std::string& text, uint64_t* bytes) {
 }
 
 Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::string* error) {
+  std::vector<char*> reordered = dashImagesAsOperands(argc, argv);
+  argc = static_cast<int>(reordered.size()) - 1;
+  argv = reordered.data();
   opterr = 0;
   optind = 0;  // a fresh scan of argv, also when called more than once
   int c;
   Command asked = Command::kScan;
-  while ((c = getopt_long(argc, argv, ":C:nkphV", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
     const std::string arg = optarg ? optarg : "";
     switch (c) {
       case 'C':
@@ -163,6 +233,10 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
         return usageError(error, "--bodyfile, --json, --map and --dfxml need different files");
       }
     }
+  }
+  if (std::strcmp(argv[optind], "-") == 0) {
+    return usageError(error, "reading the image from standard input is not supported; a file "
+                             "named - is given as ./-");
   }
   options->image = argv[optind];
   return Command::kScan;

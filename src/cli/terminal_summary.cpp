@@ -22,8 +22,9 @@ std::string formatSummary(const EndEvent& e, double seconds) {
   return "bfsscan: " + std::to_string(e.fileSystems) +
          (e.fileSystems == 1 ? " file system, " : " file systems, ") +
          std::to_string(e.filesExtracted) + (e.filesExtracted == 1 ? " file" : " files") +
-         " extracted, " + std::to_string(e.filesSkipped) + " skipped, " +
-         std::to_string(e.filesLost) + " lost, " + formatBytes(e.bytesWritten) + " written in " +
+         (e.dryRun ? " listed, " : " extracted, ") + std::to_string(e.filesSkipped) +
+         " skipped, " + std::to_string(e.filesLost) + " lost, " + formatBytes(e.bytesWritten) +
+         (e.dryRun ? " to write (dry run) in " : " written in ") +
          formatDuration(seconds) + "; status " + std::to_string(e.status) + ": " +
          statusMeaning(e.status);
 }

@@ -31,7 +31,7 @@ class TerminalSummary : public ScanSink {
 
 // "bfsscan: 2 file systems, 5 files extracted, 1 skipped, 0 lost, 12.3 MiB
 // written in 0.4 s; status 2: something is missing (see above)", without a
-// newline.
+// newline. A dry run's: "5 files listed, ... 12.3 MiB to write (dry run) in".
 std::string formatSummary(const EndEvent& e, double seconds);
 
 #endif  // BFSSCAN_TERMINAL_SUMMARY_H

@@ -19,12 +19,16 @@ bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
   const uint64_t length = static_cast<uint64_t>(image_.length());
   if (pos + BFS_BSIZE > length) throw ReadFailure(ReadFailure::kEndOfImage);
-  // A hole holds no magic.
-  const uint64_t data = image_.nextData(pos);
-  if (data > pos) {
-    s = static_cast<int64_t>(std::min(data, length) / BFS_BSIZE * BFS_BSIZE);
-    if (static_cast<uint64_t>(s) == pos) s += BFS_BSIZE;
-    return false;
+  // A hole holds no magic. Where the data goes on is asked once for each
+  // stretch of data, not for every piece.
+  if (pos >= dataUntil_) {
+    const uint64_t data = image_.nextData(pos);
+    if (data > pos) {
+      s = static_cast<int64_t>(std::min(data, length) / BFS_BSIZE * BFS_BSIZE);
+      if (static_cast<uint64_t>(s) == pos) s += BFS_BSIZE;
+      return false;
+    }
+    dataUntil_ = image_.nextHole(pos);
   }
   if (pos < bufPos_ || pos - bufPos_ + BFS_BSIZE > bufLen_) fill(pos);
   for (uint64_t at = pos; at - bufPos_ + BFS_BSIZE <= bufLen_; at += BFS_BSIZE) {

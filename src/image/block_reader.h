@@ -35,6 +35,7 @@ class BlockReader {
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
+  uint64_t dataUntil_ = 0;       // no hole below this offset
   const char* block_ = nullptr;
 };
 

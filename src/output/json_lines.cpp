@@ -56,8 +56,9 @@ const char* fileStatusWord(FileEvent::Status status) {
   return nullptr;
 }
 
-// Every string put in a record is ASCII; a stray byte that is not valid
-// UTF-8 is replaced rather than allowed to end the run.
+// Names and paths are put in records as their bytes: JSON's own escapes
+// cover control characters, a byte that is not valid UTF-8 becomes U+FFFD
+// (the exact bytes are in the "_hex" field beside it).
 void write(JsonLinesSink::Lines& out, const Json& j) {
   out.consumer(j.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
@@ -78,7 +79,7 @@ JsonLinesSink::JsonLinesSink(LineConsumer lines, std::string version)
 
 void JsonLinesSink::image(const ImageEvent& e) {
   Json j = record("image");
-  j["path"] = escapeBodyName(e.path);
+  j["path"] = e.path;
   j["path_hex"] = hexBytes(e.path);
   j["size"] = e.length;
   j["sectors"] = e.length / BFS_BSIZE;
@@ -149,7 +150,7 @@ void JsonLinesSink::dirent(const DirentEvent& e) {
   Json j = record("dirent");
   j["fs"] = e.fs;
   j["ino"] = e.ino;
-  j["name"] = escapeBodyName(name);
+  j["name"] = name;
   j["name_hex"] = hexBytes(name);
   write(*out_, j);
 }
@@ -161,9 +162,11 @@ void JsonLinesSink::file(const FileEvent& e) {
   j["fs"] = e.fs;
   j["slot"] = e.slot;
   j["ino"] = e.inode.ino;
-  j["name"] = escapeBodyName(e.name);
+  j["name"] = e.name;
   j["name_hex"] = hexBytes(e.name);
-  j["path"] = e.name.empty() ? Json() : Json(escapeBodyName(e.dir + "/" + e.name));
+  const std::string path = e.dir + "/" + e.name;
+  j["path"] = e.name.empty() ? Json() : Json(path);
+  j["path_hex"] = e.name.empty() ? Json() : Json(hexBytes(path));
   j["image_offset"] = e.imageOffset;
   j["length"] = e.length;
   j["status"] = status;
@@ -200,7 +203,7 @@ void JsonLinesSink::unallocated(const UnallocatedEvent& e) {
   j["length"] = e.length;
   j["non_zero"] = e.nonZero;
   if (!e.path.empty()) {
-    j["path"] = escapeBodyName(e.path);
+    j["path"] = e.path;
     j["path_hex"] = hexBytes(e.path);
   }
   write(*out_, j);
@@ -223,7 +226,7 @@ void JsonLinesSink::deleted(const DeletedEvent& e) {
   j["ctime"] = e.ctime;
   j["overlaps_live_file"] = e.overlapsLive;
   if (!e.path.empty()) {
-    j["path"] = escapeBodyName(e.path);
+    j["path"] = e.path;
     j["path_hex"] = hexBytes(e.path);
   }
   for (const Digest& d : e.digests) j[d.algorithm] = d.hex.empty() ? Json() : Json(d.hex);
@@ -234,7 +237,7 @@ void JsonLinesSink::deletedName(const DeletedNameEvent& e) {
   Json j = record("deleted_name");
   j["fs"] = e.fs;
   j["entry"] = e.entry;
-  j["name"] = escapeBodyName(e.name);
+  j["name"] = e.name;
   j["name_hex"] = hexBytes(e.name);
   write(*out_, j);
 }
@@ -244,10 +247,15 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["status"] = e.status;
   j["reached_end"] = e.reachedEnd;
   j["file_systems"] = e.fileSystems;
-  j["files_extracted"] = e.filesExtracted;
+  if (e.dryRun) {
+    j["dry_run"] = true;
+    j["files_listed"] = e.filesExtracted;
+  } else {
+    j["files_extracted"] = e.filesExtracted;
+  }
   j["files_skipped"] = e.filesSkipped;
   j["files_lost"] = e.filesLost;
-  j["bytes_written"] = e.bytesWritten;
+  j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
   write(*out_, j);
   if (out_->file) out_->file->close();
 }

@@ -1,6 +1,7 @@
 // The whole scan as JSON Lines: one object per event, "type" first, each
-// line written at once. Names and paths are given escaped as in the body
-// file (pure ASCII) and, for names, exactly as hex; modes are octal strings.
+// line written at once. Names and paths are given as JSON strings (bytes
+// that are not UTF-8 as U+FFFD) and exactly as hex; modes are octal strings.
+// A dry run's end record counts files and bytes listed, not written.
 #ifndef BFSSCAN_JSON_LINES_H
 #define BFSSCAN_JSON_LINES_H
 

@@ -228,9 +228,11 @@ void Scanner::scan(const Image& image) {
         return;
       }
       if (badFirst >= 0 && s != badLast + static_cast<int64_t>(BFS_BSIZE)) endBadRun();
-      if (badFirst < 0) badFirst = s;
+      if (badFirst < 0) {  // the line names the first block's reason
+        badFirst = s;
+        badWhy = failure.description();
+      }
       badLast = s;
-      badWhy = failure.description();
       ++tally_.unreadable;
       tally_.incomplete = true;
       s += BFS_BSIZE;
@@ -315,6 +317,7 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
   end.reachedEnd = reachedEnd_;
   end.status = status;
   end.fileSystems = tally_.fileSystems;
+  end.dryRun = config_.dryRun;
   end.filesExtracted = tally_.extracted;
   end.filesSkipped = tally_.skipped;
   end.filesLost = tally_.lost;
