@@ -132,6 +132,7 @@ struct EndEvent {
   uint64_t filesSkipped = 0;
   uint64_t filesLost = 0;
   uint64_t bytesWritten = 0;
+  bool lastImage = true;  // no image follows (an archive has one per member)
 };
 
 class ScanSink {

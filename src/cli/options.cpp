@@ -20,6 +20,8 @@ const char kUsageText[] =
     "      --max-output=SIZE  write at most SIZE bytes (K, M, G, T; 0: no limit;\n"
     "                       default 16 times the image, at least 1G)\n"
     "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --max-image=SIZE  decompress at most SIZE bytes of a compressed or piped\n"
+    "                       image (0: no limit; default 16T)\n"
     "      --bodyfile=FILE  a body file of every inode for timelines (mactime -b)\n"
     "      --json=FILE      the whole scan as JSON Lines\n"
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
@@ -29,6 +31,8 @@ const char kUsageText[] =
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
     "JSON: {\"type\":\"dirent\",\"fs\":0,\"ino\":3,\"name\":\"notes\",\"name_hex\":\"6e6f746573\"}\n"
     "A file named like an option can be given as ./NAME or after --.\n"
+    "IMAGE - is standard input; compressed images (gzip, xz, zstd, bzip2, lz4, ...)\n"
+    "and archives (tar, zip, 7z, cpio, ...) are decompressed into a temporary file.\n"
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
     "extracted (see standard error), 3 a file system is inconsistent,\n"
@@ -36,7 +40,7 @@ const char kUsageText[] =
 
 namespace {
 
-enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap };
+enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kMaxImage };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -51,6 +55,7 @@ const option kLongOptions[] = {
     {"json", required_argument, nullptr, kJson},
     {"hash", required_argument, nullptr, kHash},
     {"map", required_argument, nullptr, kMap},
+    {"max-image", required_argument, nullptr, kMaxImage},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -114,6 +119,11 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
           return usageError(error, "--max-output takes a size such as 500M, not '" + arg + "'");
         }
         options->maxOutputGiven = true;
+        break;
+      case kMaxImage:
+        if (!parseSize(arg, &options->maxImage)) {
+          return usageError(error, "--max-image takes a size such as 100G, not '" + arg + "'");
+        }
         break;
       case kBodyFile: options->bodyFile = arg; break;
       case kJson: options->jsonFile = arg; break;

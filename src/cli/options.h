@@ -19,6 +19,7 @@ struct ScanOptions {
   ImageFormat format = ImageFormat::kAuto;
   bool maxOutputGiven = false;  // --max-output: otherwise 16 times the image, at least 1 GiB
   uint64_t maxOutput = 0;       // bytes; 0 for no limit
+  uint64_t maxImage = 16ull << 40;  // --max-image: decompressed length of an image; 0: none
   std::string bodyFile;    // --bodyfile; "-" for standard output
   std::string jsonFile;    // --json
   std::string mapFile;     // --map

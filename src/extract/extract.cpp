@@ -42,7 +42,7 @@ void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
 }
 
 void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable& names) {
-  fs::path dirPath = fs::path(imagePath_).stem();
+  fs::path dirPath = options_.stem.empty() ? fs::path(imagePath_).stem() : fs::path(options_.stem);
   dirPath += "-";
   dirPath += std::to_string(base);
   const std::string dirName = dirPath.string();

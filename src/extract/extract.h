@@ -28,6 +28,7 @@ struct ExtractOptions {
   bool keepGoing = false;  // an unreadable file is skipped, not the end
   uint64_t maxOutput = 0;  // bytes written at most; 0 for no limit
   std::vector<std::string> hashes;
+  std::string stem;  // of the directories' names; empty: the image's file name's
 };
 
 // Whether a name from a directory entry names a file inside a directory.

@@ -88,6 +88,8 @@ class RawImage : public Image {
   // Opens path for reading; throws ReadFailure(kSystemError) when it cannot
   // be opened, is a directory, or cannot seek (a named pipe).
   explicit RawImage(const std::string& path);
+  // Takes over fd, a descriptor open for reading (a spool).
+  explicit RawImage(int fd);
   ~RawImage() override;
 
   const char* formatName() const override { return "raw"; }
@@ -100,6 +102,9 @@ class RawImage : public Image {
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
 
  private:
+  // Measures the open fd_; closes it and throws when it is no image.
+  void measure();
+
   int fd_ = -1;
   int64_t length_ = 0;
   dev_t dev_ = 0;

@@ -189,5 +189,5 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["files_lost"] = e.filesLost;
   j["bytes_written"] = e.bytesWritten;
   write(*out_, j);
-  out_->close();
+  if (e.lastImage) out_->close();
 }

@@ -17,6 +17,7 @@
 #include "root_directory.h"
 #include "scan_tally.h"
 #include "signals.h"
+#include "stream_input.h"
 #include "sys/fs/bfs.h"
 #include "text_report.h"
 
@@ -35,7 +36,11 @@ const char* signalName(int sig) {
 // One run: the image, the options, the sink and what has been done so far.
 class Scanner {
  public:
-  Scanner(const ScanOptions& options, ScanSink& sink) : options_(options), sink_(sink) {}
+  // Scans the image named name: options.image opened as a file, or the
+  // next image of input when there is one.
+  Scanner(const ScanOptions& options, ScanSink& sink, const std::string& name,
+          StreamInput* input = nullptr)
+      : options_(options), sink_(sink), name_(name), input_(input) {}
   int run();
 
  private:
@@ -50,8 +55,14 @@ class Scanner {
   // The line for a violated condition in the file system at base.
   void inconsistent(int64_t base, const InconsistentFileSystem& violation);
 
+  // Decodes the next image of input_, telling its problems.
+  DecodedImage decode();
+
   const ScanOptions& options_;
   ScanSink& sink_;
+  const std::string& name_;
+  StreamInput* input_;
+  bool lastImage_ = true;
   ScanTally tally_;
   OffsetRuns unusedSlots_{BFS_INODESIZE};
   DirectoryMemo directories_;
@@ -81,7 +92,7 @@ uint64_t Scanner::budget(int64_t length) const {
 void Scanner::readProblem(const ReadFailure& failure, int64_t base, int64_t length,
                           bool scanEnds) {
   tally_.incomplete = true;
-  const std::string image = escapeForDiag(options_.image);
+  const std::string image = escapeForDiag(name_);
   if (failure.kind() == ReadFailure::kEndOfImage) {
     std::string text = "bfsscan: file system at " + std::to_string(base) + " is truncated: " +
                        failure.item() + " runs past the end of the image (" +
@@ -125,15 +136,38 @@ void Scanner::processFileSystem(const Image& image, Extractor& extractor, const 
   extractor.extract(base, inodes, names);
 }
 
+// An image that could not be had at all; its problems are told.
+struct NoImage {};
+
+DecodedImage Scanner::decode() {
+  std::optional<Progress> progress;
+  DecodedImage d = input_->decode([&](uint64_t consumed, uint64_t total) {
+    checkInterrupted();
+    if (total == 0) return;
+    if (!progress) progress.emplace(static_cast<int64_t>(total));
+    progress->update(static_cast<int64_t>(consumed), 0);
+  });
+  lastImage_ = d.last;
+  for (const std::string& reason : d.problems) {
+    tally_.incomplete = true;
+    problem(ProblemEvent::kReadError, -1, 0, "error reading " + escapeForDiag(name_) + ": " + reason);
+  }
+  if (!d.image) throw NoImage();
+  return d;
+}
+
 int Scanner::run() {
-  const std::string& f = options_.image;
+  const std::string& f = name_;
   int status = kExitSuccess;
   int64_t s = 0;        // the block being examined
   int64_t fsBase = -1;  // the file system being processed
   int64_t length = 0;
   try {
     sink_.start(f);
-    const std::unique_ptr<Image> opened = openImage(f, options_.format);
+    DecodedImage decoded;
+    if (input_ != nullptr) decoded = decode();
+    const std::unique_ptr<Image> opened =
+        input_ != nullptr ? std::move(decoded.image) : openImage(f, options_.format);
     const Image& image = *opened;
     length = image.length();
     sink_.image({f, length, image.formatName()});
@@ -145,6 +179,7 @@ int Scanner::run() {
     extract.keepGoing = options_.keepGoing;
     extract.maxOutput = budget(length);
     extract.hashes = options_.hashes;
+    extract.stem = decoded.stem;
     Extractor extractor(image, f, extract, sink_, tally_);
 
     BlockReader blocks(image);
@@ -222,6 +257,7 @@ int Scanner::run() {
     problem(ProblemEvent::kInterrupted, fsBase, static_cast<uint64_t>(fsBase >= 0 ? fsBase : s),
             std::string("bfsscan: interrupted by ") + signalName(interruption.signal()) + " " +
                 where);
+  } catch (const NoImage&) {
   } catch (const std::bad_alloc&) {
     tally_.incomplete = true;
     problem(ProblemEvent::kOutput, -1, 0, "bfsscan: out of memory");
@@ -242,6 +278,7 @@ int Scanner::run() {
   end.filesSkipped = tally_.skipped;
   end.filesLost = tally_.lost;
   end.bytesWritten = tally_.bytesWritten;
+  end.lastImage = lastImage_ || status > kExitInconsistent;
   try {
     sink_.end(end);
   } catch (const OutputFailure& failure) {  // a results file that cannot be finished
@@ -256,7 +293,18 @@ int Scanner::run() {
 
 int do_scan(const ScanOptions& options, ScanSink& sink) {
   RecordSinkScope records(sink);
-  return Scanner(options, sink).run();
+  const std::unique_ptr<StreamInput> input =
+      StreamInput::open(options.image, options.format, options.maxImage, options.keepGoing);
+  if (!input) return Scanner(options, sink, options.image).run();
+  // Each image of the input in turn; the status is the worst of theirs.
+  int worst = kExitSuccess;
+  std::string name;
+  while (input->next(&name)) {
+    const int status = Scanner(options, sink, name, input.get()).run();
+    worst = std::max(worst, status);
+    if (status > kExitInconsistent) break;  // interrupted
+  }
+  return worst;
 }
 
 int do_scan(const std::string& f) {

@@ -650,7 +650,8 @@ std::string xmlText(const std::string& raw) {
   return out;
 }
 
-MapSink::MapSink(const std::string& path, const std::string& image) : path_(path), image_(image) {}
+MapSink::MapSink(const std::string& path, const std::string& image)
+    : path_(path), image_(image), firstPath_(path) {}
 
 MapSink::~MapSink() {
   if (fd_ >= 0) ::close(fd_);
@@ -716,4 +717,21 @@ void MapSink::end(const EndEvent& e) {
     lost_ = true;
     diag() << "bfsscan: " << failure.what() << std::endl;
   }
+  if (!e.lastImage) {
+    // Another image follows (the next member of an archive): a map of its
+    // own, FILE with the member's number before the extension (map.2.svg).
+    ++member_;
+    written_ = false;
+    model_ = MapModel();
+    if (path_ != "-") path_ = memberMapPath(firstPath_, member_);
+  }
+}
+
+std::string memberMapPath(const std::string& path, unsigned member) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  const bool hasExtension =
+      dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+  const std::string number = "." + std::to_string(member);
+  return hasExtension ? path.substr(0, dot) + number + path.substr(dot) : path + number;
 }

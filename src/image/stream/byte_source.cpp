@@ -1,0 +1,202 @@
+// The byte sources: a descriptor, zlib's gzip inflation with its checks,
+// and libarchive's decoders for the other compressed streams.
+#include "byte_source.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "stream_failure.h"
+
+PeekedSource::PeekedSource(ByteSource& in, size_t headSize) : in_(in) {
+  head_.resize(headSize);
+  size_t got = 0;
+  try {
+    while (got < headSize) {
+      const size_t n = in_.read(&head_[got], headSize - got);
+      if (n == 0) break;
+      got += n;
+    }
+  } catch (const StreamDamage& damage) {
+    damage_ = damage.what();
+  }
+  head_.resize(got);
+}
+
+size_t PeekedSource::read(char* buf, size_t n) {
+  if (given_ < head_.size()) {
+    const size_t k = std::min(n, head_.size() - given_);
+    std::memcpy(buf, head_.data() + given_, k);
+    given_ += k;
+    return k;
+  }
+  if (!damage_.empty()) throw StreamDamage(damage_);
+  return in_.read(buf, n);
+}
+
+size_t FdSource::read(char* buf, size_t n) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, buf, n);
+    if (got >= 0) {
+      consumed_ += static_cast<uint64_t>(got);
+      return static_cast<size_t>(got);
+    }
+    if (errno != EINTR) throw StreamDamage(std::strerror(errno));
+  }
+}
+
+namespace {
+
+constexpr size_t kInput = 64 << 10;
+
+class GzipSource : public ByteSource {
+ public:
+  explicit GzipSource(ByteSource& in) : in_(in), input_(kInput) {
+    std::memset(&z_, 0, sizeof z_);
+    if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw StreamDamage("cannot start zlib");
+  }
+  ~GzipSource() override { inflateEnd(&z_); }
+
+  size_t read(char* buf, size_t n) override {
+    if (done_ || n == 0) return 0;
+    z_.next_out = reinterpret_cast<Bytef*>(buf);
+    z_.avail_out = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    while (z_.avail_out > 0) {
+      if (z_.avail_in == 0 && !fill()) {
+        if (!inMember_) {  // the end, between members
+          done_ = true;
+          break;
+        }
+        throw StreamDamage("the compressed stream is cut short");
+      }
+      inMember_ = true;
+      const int rc = inflate(&z_, Z_NO_FLUSH);
+      if (rc == Z_STREAM_END) {
+        inMember_ = false;
+        if (!nextMember()) {
+          done_ = true;
+          break;
+        }
+        continue;
+      }
+      if (rc == Z_OK) continue;
+      if (rc == Z_BUF_ERROR && z_.avail_in == 0) continue;  // more input wanted
+      if (rc == Z_DATA_ERROR) throw StreamDamage(describe(z_.msg));
+      if (rc == Z_MEM_ERROR) throw StreamDamage("out of memory in zlib");
+      throw StreamDamage("zlib error " + std::to_string(rc));
+    }
+    return static_cast<size_t>(reinterpret_cast<char*>(z_.next_out) - buf);
+  }
+
+ private:
+  static std::string describe(const char* msg) {
+    const std::string m = msg ? msg : "invalid compressed data";
+    if (m == "incorrect data check") return "gzip CRC-32 mismatch";
+    if (m == "incorrect length check") return "gzip length (ISIZE) mismatch";
+    return "gzip data damaged (" + m + ")";
+  }
+
+  bool fill() {
+    if (eof_) return false;
+    const size_t got = in_.read(input_.data(), input_.size());
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    z_.next_in = reinterpret_cast<Bytef*>(input_.data());
+    z_.avail_in = static_cast<uInt>(got);
+    return true;
+  }
+
+  // After a member: another one follows (concatenated gzip), or only zeros
+  // (padding) or nothing. Anything else is damage.
+  bool nextMember() {
+    for (;;) {
+      if (z_.avail_in == 0 && !fill()) return false;
+      if (z_.next_in[0] == 0) {  // padding
+        zerosSeen_ = true;
+        ++z_.next_in;
+        --z_.avail_in;
+        continue;
+      }
+      if (zerosSeen_) throw StreamDamage("data after the end of the gzip stream");
+      if (z_.next_in[0] != 0x1f) throw StreamDamage("data after the end of the gzip stream");
+      if (inflateReset(&z_) != Z_OK) throw StreamDamage("cannot restart zlib");
+      return true;
+    }
+  }
+
+  ByteSource& in_;
+  std::vector<char> input_;
+  z_stream z_;
+  bool eof_ = false;
+  bool done_ = false;
+  bool inMember_ = false;
+  bool zerosSeen_ = false;
+};
+
+// A libarchive reader of one compressed stream as a single raw entry.
+class FilterSource : public ByteSource {
+ public:
+  explicit FilterSource(ByteSource& in) : in_(in), input_(kInput), a_(archive_read_new()) {
+    if (a_ == nullptr) throw StreamDamage("cannot start libarchive");
+    archive_read_support_filter_all(a_);
+    archive_read_support_format_raw(a_);
+    if (archive_read_open(a_, this, nullptr, &FilterSource::readCallback, nullptr) !=
+        ARCHIVE_OK) {
+      fail();
+    }
+    archive_entry* entry = nullptr;
+    if (archive_read_next_header(a_, &entry) != ARCHIVE_OK) fail();
+  }
+  ~FilterSource() override { archive_read_free(a_); }
+
+  size_t read(char* buf, size_t n) override {
+    if (done_) return 0;
+    const la_ssize_t got = archive_read_data(a_, buf, n);
+    if (got < 0) fail();
+    if (got == 0) done_ = true;
+    return static_cast<size_t>(got);
+  }
+
+ private:
+  [[noreturn]] void fail() {
+    if (!inner_.empty()) throw StreamDamage(inner_);
+    const char* msg = archive_error_string(a_);
+    throw StreamDamage(msg ? msg : "the compressed stream cannot be decoded");
+  }
+
+  static la_ssize_t readCallback(archive* a, void* self, const void** buffer) {
+    auto* s = static_cast<FilterSource*>(self);
+    try {
+      const size_t got = s->in_.read(s->input_.data(), s->input_.size());
+      *buffer = s->input_.data();
+      return static_cast<la_ssize_t>(got);
+    } catch (const StreamDamage& d) {
+      s->inner_ = d.what();
+      archive_set_error(a, EIO, "%s", d.what());
+      return -1;
+    }
+  }
+
+  ByteSource& in_;
+  std::vector<char> input_;
+  archive* a_;
+  std::string inner_;  // a failure of the source below, told as it was
+  bool done_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in) {
+  return std::make_unique<GzipSource>(in);
+}
+
+std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in) {
+  return std::make_unique<FilterSource>(in);
+}
