@@ -54,6 +54,18 @@ namespace {
 
 constexpr size_t kInput = 64 << 10;
 
+// A decoder's message on one line, without doubled or trailing spaces.
+std::string libraryText(const char* msg) {
+  std::string out;
+  for (const char* p = msg ? msg : "the compressed stream cannot be decoded"; *p; ++p) {
+    const char c = (*p == '\n' || *p == '\t') ? ' ' : *p;
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 class GzipSource : public ByteSource {
  public:
   explicit GzipSource(ByteSource& in) : in_(in), input_(kInput) {
@@ -63,14 +75,27 @@ class GzipSource : public ByteSource {
   ~GzipSource() override { inflateEnd(&z_); }
 
   size_t read(char* buf, size_t n) override {
+    if (!pending_.empty()) throw StreamDamage(pending_);
     if (done_ || n == 0) return 0;
     z_.next_out = reinterpret_cast<Bytef*>(buf);
     z_.avail_out = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    try {
+      inflateInto();
+    } catch (const StreamDamage& damage) {
+      // The bytes inflated before the damage are handed out first.
+      if (reinterpret_cast<char*>(z_.next_out) == buf) throw;
+      pending_ = damage.what();
+    }
+    return static_cast<size_t>(reinterpret_cast<char*>(z_.next_out) - buf);
+  }
+
+ private:
+  void inflateInto() {
     while (z_.avail_out > 0) {
       if (z_.avail_in == 0 && !fill()) {
         if (!inMember_) {  // the end, between members
           done_ = true;
-          break;
+          return;
         }
         throw StreamDamage("the compressed stream is cut short");
       }
@@ -80,7 +105,7 @@ class GzipSource : public ByteSource {
         inMember_ = false;
         if (!nextMember()) {
           done_ = true;
-          break;
+          return;
         }
         continue;
       }
@@ -90,10 +115,8 @@ class GzipSource : public ByteSource {
       if (rc == Z_MEM_ERROR) throw StreamDamage("out of memory in zlib");
       throw StreamDamage("zlib error " + std::to_string(rc));
     }
-    return static_cast<size_t>(reinterpret_cast<char*>(z_.next_out) - buf);
   }
 
- private:
   static std::string describe(const char* msg) {
     const std::string m = msg ? msg : "invalid compressed data";
     if (m == "incorrect data check") return "gzip CRC-32 mismatch";
@@ -138,6 +161,7 @@ class GzipSource : public ByteSource {
   bool done_ = false;
   bool inMember_ = false;
   bool zerosSeen_ = false;
+  std::string pending_;  // damage met after bytes that were handed out
 };
 
 // A libarchive reader of one compressed stream as a single raw entry.
@@ -167,8 +191,7 @@ class FilterSource : public ByteSource {
  private:
   [[noreturn]] void fail() {
     if (!inner_.empty()) throw StreamDamage(inner_);
-    const char* msg = archive_error_string(a_);
-    throw StreamDamage(msg ? msg : "the compressed stream cannot be decoded");
+    throw StreamDamage(libraryText(archive_error_string(a_)));
   }
 
   static la_ssize_t readCallback(archive* a, void* self, const void** buffer) {
