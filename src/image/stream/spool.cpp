@@ -58,31 +58,58 @@ void Spool::writeAt(const char* data, size_t n, uint64_t pos) {
   while (n > 0) {
     const ssize_t w = ::pwrite(fd_, data, n, static_cast<off_t>(pos));
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) throw SpoolFailure(dir_, w < 0 ? errno : ENOSPC);
+    if (w <= 0) {
+      // The copy ends where the writing failed: what lies before it is whole.
+      const int error = w < 0 ? errno : ENOSPC;
+      length_ = pos;
+      tail_.clear();
+      throw SpoolFailure(dir_, error);
+    }
     data += w;
     pos += static_cast<uint64_t>(w);
     n -= static_cast<size_t>(w);
   }
 }
 
-void Spool::append(const char* data, size_t n) {
-  // The data in pieces up to each block boundary; a piece that is a whole
-  // block of zeros is skipped (a hole), runs of the others are written in
-  // one call.
-  size_t runStart = 0, i = 0;
-  while (i < n) {
-    const uint64_t pos = length_ + i;
-    const size_t piece = std::min(kHoleBlock - static_cast<size_t>(pos % kHoleBlock), n - i);
+void Spool::writeBlocks(const char* data, size_t n, uint64_t pos) {
+  // Whole blocks from a block boundary: those of zeros are skipped (holes),
+  // runs of the others are written in one call.
+  size_t runStart = 0;
+  for (size_t i = 0; i < n; i += kHoleBlock) {
+    const size_t piece = std::min(kHoleBlock, n - i);
     if (piece == kHoleBlock && allZero(data + i, piece)) {
-      if (i > runStart) writeAt(data + runStart, i - runStart, length_ + runStart);
+      if (i > runStart) writeAt(data + runStart, i - runStart, pos + runStart);
       runStart = i + piece;
     }
-    i += piece;
   }
-  if (n > runStart) writeAt(data + runStart, n - runStart, length_ + runStart);
-  length_ += n;
+  if (n > runStart) writeAt(data + runStart, n - runStart, pos + runStart);
+}
+
+void Spool::append(const char* data, size_t n) {
+  // The bytes past the last block boundary wait in tail_ for the rest of
+  // their block, so that pieces of any size leave the same holes.
+  const uint64_t start = length_ - tail_.size();
+  if (!tail_.empty()) {
+    const size_t take = std::min(n, kHoleBlock - tail_.size());
+    tail_.append(data, take);
+    data += take;
+    n -= take;
+    length_ += take;
+    if (tail_.size() < kHoleBlock) return;
+    writeBlocks(tail_.data(), tail_.size(), start);
+    tail_.clear();
+  }
+  const size_t whole = n - n % kHoleBlock;
+  writeBlocks(data, whole, length_);
+  length_ += whole;
+  tail_.assign(data + whole, n - whole);
+  length_ += n - whole;
 }
 
 void Spool::finish() {
+  if (!tail_.empty()) {
+    writeBlocks(tail_.data(), tail_.size(), length_ - tail_.size());
+    tail_.clear();
+  }
   if (::ftruncate(fd_, static_cast<off_t>(length_)) != 0) throw SpoolFailure(dir_, errno);
 }

@@ -19,6 +19,7 @@ class Spool {
   Spool& operator=(const Spool&) = delete;
 
   // Appends n bytes; blocks of 4 KiB that are all zero become holes.
+  // Memory: one block held back.
   // Throws SpoolFailure (a full $TMPDIR).
   void append(const char* data, size_t n);
   // Gives the file its whole length (a trailing hole included). Throws
@@ -34,9 +35,11 @@ class Spool {
 
  private:
   void writeAt(const char* data, size_t n, uint64_t pos);
+  void writeBlocks(const char* data, size_t n, uint64_t pos);
 
   int fd_ = -1;
-  uint64_t length_ = 0;
+  uint64_t length_ = 0;  // appended, tail_ included
+  std::string tail_;     // appended bytes after the last block boundary, not yet written
   std::string dir_;
 };
 
