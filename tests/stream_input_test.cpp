@@ -286,4 +286,70 @@ TEST_F(StreamInputTest, ArchiveMembersEachGetAnImageRecordAndAMap) {
   EXPECT_THAT(readFile(dir / "map.2.svg"), HasSubstr("both.tar:b.img"));
 }
 
+TEST_F(StreamInputTest, AfterADamagedMemberOnlyKeepGoingReadsTheOthers) {
+  writeImage(dir / "a.img", {{"f", pattern(60000, 1)}});
+  writeImage(dir / "b.img", {{"g", "two"}});
+  // Stored, not deflated: the byte at 35 + 40000 is in a.img's data.
+  sh("zip -q -0 two.zip a.img b.img && printf 'Z' | "
+     "dd of=two.zip bs=1 seek=40035 conv=notrunc 2>/dev/null",
+     {"zip"});
+  if (IsSkipped()) return;
+  const struct {
+    const char* label;
+    std::vector<std::string> args;
+    const char* afterDamage;  // what is said after the reason
+    bool secondScanned;
+  } rows[] = {
+      {"without -k", {"../two.zip"},
+       "; the rest of the archive was not read \\(--keep-going reads it\\)",
+       false},
+      {"with -k", {"-k", "../two.zip"}, "", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const RunResult r = scanIn("o" + std::to_string(row.args.size()), row.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, ::testing::MatchesRegex("error reading \\.\\./two\\.zip:a\\.img: .* at byte "
+                                               "[0-9]+ of the decompressed image" +
+                                               std::string(row.afterDamage) + "\n(.|\n)*"));
+    EXPECT_EQ(naming(r.out).find("scanning ../two.zip:b.img\n") != std::string::npos,
+              row.secondScanned);
+  }
+}
+
+TEST_F(StreamInputTest, AContainerInAnArchiveIsReadAsThatContainer) {
+  writeImage(dir / "disk.img", {{"f", pattern(20000, 1)}, {"g", "two"}});
+  sh("qemu-img convert -O qcow2 disk.img disk.qcow2 && zip -q vm.zip disk.qcow2",
+     {"qemu-img", "zip"});
+  if (IsSkipped()) return;
+  const RunResult raw = scanIn("raw", {"../disk.img"});
+  const RunResult r = scanIn("o", {"../vm.zip"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(body(r.out), body(raw.out));
+  EXPECT_EQ(readFile(dir / "o/disk-0/f"), pattern(20000, 1));
+}
+
+TEST_F(StreamInputTest, AFormatNamedOnTheCommandLineIsReadAsThatFormat) {
+  writeImage(dir / "disk.img", {{"f", "one"}});
+  sh("gzip -c disk.img > disk.gz && xz --format=lzma -c disk.img > disk.lzma", {"gzip", "xz"});
+  if (IsSkipped()) return;
+  const struct {
+    const char* label;
+    std::vector<std::string> args;
+    int status;
+    const char* found;  // in the report
+  } rows[] = {
+      {"raw: the compressed bytes", {"--format=raw", "../disk.gz"}, 0, "\nend of ../disk.gz\n"},
+      {"lzma has no signature: named", {"--format=lzma", "../disk.lzma"}, 0, "hit magic at 0 (0)"},
+      {"gzip named", {"--format=gzip", "../disk.gz"}, 0, "hit magic at 0 (0)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const RunResult r = scanIn("o", row.args);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_THAT(r.out, HasSubstr(row.found));
+  }
+  EXPECT_THAT(scanIn("o", {"--format=raw", "../disk.gz"}).out, ::testing::Not(HasSubstr("hit magic")));
+}
+
 }  // namespace

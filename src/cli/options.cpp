@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "hashing.h"
+#include "stream_signature.h"
 
 const char kUsageText[] =
     "usage: bfsscan [OPTION]... IMAGE\n"
@@ -19,7 +20,9 @@ const char kUsageText[] =
     "  -p, --preserve       give files the inode's mode and times (and owner, as root)\n"
     "      --max-output=SIZE  write at most SIZE bytes (K, M, G, T; 0: no limit;\n"
     "                       default 16 times the image, at least 1G)\n"
-    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow;\n"
+    "                       gzip, xz, lzma, zstd, bzip2, lz4, lzip, compress;\n"
+    "                       tar, zip, 7zip, cpio, iso9660, ar, xar, rar\n"
     "      --max-image=SIZE  decompress at most SIZE bytes of a compressed or piped\n"
     "                       image (0: no limit; default 16T)\n"
     "      --bodyfile=FILE  a body file of every inode for timelines (mactime -b)\n"
@@ -110,7 +113,11 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case 'h': asked = Command::kHelp; break;
       case 'V': asked = Command::kVersion; break;
       case kFormat:
-        if (!parseImageFormat(arg, &options->format)) {
+        options->streamFormat.clear();
+        if (kindOfFormatName(arg) != StreamKind::kNone) {
+          options->format = ImageFormat::kAuto;
+          options->streamFormat = arg;
+        } else if (!parseImageFormat(arg, &options->format)) {
           return usageError(error, "unknown image format '" + arg + "'");
         }
         break;

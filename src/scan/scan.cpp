@@ -294,7 +294,8 @@ int Scanner::run() {
 int do_scan(const ScanOptions& options, ScanSink& sink) {
   RecordSinkScope records(sink);
   const std::unique_ptr<StreamInput> input =
-      StreamInput::open(options.image, options.format, options.maxImage, options.keepGoing);
+      StreamInput::open(options.image, options.format, options.streamFormat,
+                        options.maxImage, options.keepGoing);
   if (!input) return Scanner(options, sink, options.image).run();
   // Each image of the input in turn; the status is the worst of theirs.
   int worst = kExitSuccess;

@@ -167,9 +167,14 @@ class GzipSource : public ByteSource {
 // A libarchive reader of one compressed stream as a single raw entry.
 class FilterSource : public ByteSource {
  public:
-  explicit FilterSource(ByteSource& in) : in_(in), input_(kInput), a_(archive_read_new()) {
+  FilterSource(ByteSource& in, const std::string& name)
+      : in_(in), input_(kInput), a_(archive_read_new()) {
     if (a_ == nullptr) throw StreamDamage("cannot start libarchive");
-    archive_read_support_filter_all(a_);
+    if (name.empty()) {
+      archive_read_support_filter_all(a_);
+    } else {
+      enableLibarchiveFormat(a_, name);
+    }
     archive_read_support_format_raw(a_);
     if (archive_read_open(a_, this, nullptr, &FilterSource::readCallback, nullptr) !=
         ARCHIVE_OK) {
@@ -220,6 +225,29 @@ std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in) {
   return std::make_unique<GzipSource>(in);
 }
 
-std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in) {
-  return std::make_unique<FilterSource>(in);
+std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in, const std::string& name) {
+  return std::make_unique<FilterSource>(in, name);
+}
+
+void enableLibarchiveFormat(archive* a, const std::string& name) {
+  static const struct {
+    const char* name;
+    int (*enable)(archive*);
+  } kFormats[] = {
+      {"xz", archive_read_support_filter_xz},       {"lzma", archive_read_support_filter_lzma},
+      {"zstd", archive_read_support_filter_zstd},   {"bzip2", archive_read_support_filter_bzip2},
+      {"lz4", archive_read_support_filter_lz4},     {"lzip", archive_read_support_filter_lzip},
+      {"compress", archive_read_support_filter_compress},
+      {"tar", archive_read_support_format_tar},     {"zip", archive_read_support_format_zip},
+      {"7zip", archive_read_support_format_7zip},   {"cpio", archive_read_support_format_cpio},
+      {"iso9660", archive_read_support_format_iso9660}, {"ar", archive_read_support_format_ar},
+      {"xar", archive_read_support_format_xar},     {"rar", archive_read_support_format_rar},
+  };
+  if (name.empty()) {
+    archive_read_support_format_all(a);
+    return;
+  }
+  for (const auto& f : kFormats) {
+    if (name == f.name) f.enable(a);
+  }
 }

@@ -57,6 +57,12 @@ std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in);
 // archive. Memory: the decoder's own (xz up to its dictionary, 64 MiB at
 // -9; zstd up to its window, 8 MiB at the default levels and up to 128 MiB
 // for --long; bzip2 about 3.5 MiB; lz4 a few MiB).
-std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in);
+// name: the one compression to read (as kindOfFormatName knows them);
+// empty for any libarchive recognises.
+std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in, const std::string& name = "");
+
+// Enables in a libarchive reader the archive format or compression called
+// name, or every archive format when name is empty.
+void enableLibarchiveFormat(struct archive* a, const std::string& name);
 
 #endif  // BFSSCAN_BYTE_SOURCE_H

@@ -10,6 +10,7 @@
 
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "byte_source.h"
@@ -147,6 +148,9 @@ struct Feed {
   std::unique_ptr<PeekedSource> inner;     // the decoded stream's first bytes
   std::string openDamage;                  // the decoder could not start
   bool refused = false;                    // a character device that gives data
+  bool seekable = false;                   // a plain file, not compressed: read at random
+  uint64_t position = 0;                   // where a seekable file is read
+  std::string format;                      // the archive format named; empty: any
 
   ~Feed() {
     inner.reset();
@@ -155,6 +159,8 @@ struct Feed {
   }
   // The bytes to read: decoded when compressed.
   ByteSource& bytes() { return inner ? static_cast<ByteSource&>(*inner) : *head; }
+  // The bytes of the input read so far.
+  uint64_t consumed() const { return seekable ? position : file->consumed(); }
 };
 
 // One image: the whole stream.
@@ -175,7 +181,7 @@ class SingleInput : public StreamInput {
     DecodedImage out;
     out.stem = stem_;
     Feed& f = *feed_;
-    auto progress = [&]() { tick(f.file->consumed(), f.total); };
+    auto progress = [&]() { tick(f.consumed(), f.total); };
     if (!f.openDamage.empty()) {
       out.problems.push_back(f.openDamage);
       emptyImage(out);
@@ -244,13 +250,31 @@ class MemberSource : public ByteSource {
 // An archive: one image per regular-file member.
 class ArchiveInput : public StreamInput {
  public:
-  ArchiveInput(std::string path, std::unique_ptr<Feed> feed, uint64_t maxImage, bool keepGoing)
+  // problem: why the archive cannot be read at all (empty when it can).
+  ArchiveInput(std::string path, std::unique_ptr<Feed> feed, uint64_t maxImage, bool keepGoing,
+               const std::string& problem = "")
       : path_(std::move(path)), feed_(std::move(feed)), maxImage_(maxImage), keepGoing_(keepGoing),
         input_(64 << 10), a_(archive_read_new()) {
+    if (!problem.empty()) {
+      ended_ = true;
+      endProblem_ = problem;
+      return;
+    }
     archive_read_support_filter_all(a_);
-    archive_read_support_format_all(a_);
-    if (archive_read_open(a_, this, nullptr, &ArchiveInput::readCallback, nullptr) !=
-        ARCHIVE_OK) {
+    enableLibarchiveFormat(a_, feed_->format);
+    int rc;
+    if (feed_->seekable) {
+      // Read at random (zip's central directory, 7z's index at the end).
+      feed_->position = 0;
+      ::lseek(feed_->fd, 0, SEEK_SET);
+      archive_read_set_read_callback(a_, &ArchiveInput::readFileCallback);
+      archive_read_set_seek_callback(a_, &ArchiveInput::seekCallback);
+      archive_read_set_callback_data(a_, this);
+      rc = archive_read_open1(a_);
+    } else {
+      rc = archive_read_open(a_, this, nullptr, &ArchiveInput::readCallback, nullptr);
+    }
+    if (rc != ARCHIVE_OK) {
       ended_ = true;
       endProblem_ = errorText();
     }
@@ -288,7 +312,7 @@ class ArchiveInput : public StreamInput {
     out.stem = uniqueStem(stemOf(boost::filesystem::path(member_).filename().string()));
     Feed& f = *feed_;
     MemberSource data(a_);
-    decompressInto(out, data, maxImage_, [&]() { tick(f.file->consumed(), f.total); });
+    decompressInto(out, data, maxImage_, [&]() { tick(f.consumed(), f.total); });
     if (!out.problems.empty() && !inner_.empty()) {
       ended_ = true;  // the archive's own stream is broken: nothing after it is reliable
     } else if (!out.problems.empty() && !keepGoing_) {
@@ -340,6 +364,33 @@ class ArchiveInput : public StreamInput {
     return msg ? msg : "the archive cannot be read";
   }
 
+  static la_ssize_t readFileCallback(archive* a, void* self, const void** buffer) {
+    auto* s = static_cast<ArchiveInput*>(self);
+    for (;;) {
+      const ssize_t got = ::read(s->feed_->fd, s->input_.data(), s->input_.size());
+      if (got >= 0) {
+        s->feed_->position += static_cast<uint64_t>(got);
+        *buffer = s->input_.data();
+        return got;
+      }
+      if (errno != EINTR) {
+        archive_set_error(a, errno, "%s", std::strerror(errno));
+        return -1;
+      }
+    }
+  }
+
+  static la_int64_t seekCallback(archive* a, void* self, la_int64_t offset, int whence) {
+    auto* s = static_cast<ArchiveInput*>(self);
+    const off_t at = ::lseek(s->feed_->fd, static_cast<off_t>(offset), whence);
+    if (at < 0) {
+      archive_set_error(a, errno, "%s", std::strerror(errno));
+      return ARCHIVE_FATAL;
+    }
+    s->feed_->position = static_cast<uint64_t>(at);
+    return at;
+  }
+
   static la_ssize_t readCallback(archive* a, void* self, const void** buffer) {
     auto* s = static_cast<ArchiveInput*>(self);
     try {
@@ -369,11 +420,36 @@ class ArchiveInput : public StreamInput {
   std::set<std::string> stems_;
 };
 
+// An archive. One that must be read at random (7z keeps its index at the
+// end) but arrives as a stream is first copied whole into a spool.
+std::unique_ptr<StreamInput> openArchive(const std::string& path, std::unique_ptr<Feed> feed,
+                                         uint64_t maxImage, bool keepGoing) {
+  const std::string& head = feed->inner ? feed->inner->head() : feed->head->head();
+  if (feed->seekable || head.compare(0, 6, std::string("7z\xbc\xaf\x27\x1c", 6)) != 0) {
+    return std::make_unique<ArchiveInput>(path, std::move(feed), maxImage, keepGoing);
+  }
+  DecodedImage copy;
+  spoolInto(copy, feed->bytes(), maxImage, [] {});
+  auto spooled = std::make_unique<Feed>();
+  spooled->format = feed->format;
+  std::string problem = copy.problems.empty() ? "" : copy.problems.front();
+  if (problem.empty() && copy.image) {
+    spooled->fd = ::dup(copy.image->rawFd());
+    spooled->ownFd = true;
+    spooled->seekable = true;
+    spooled->total = static_cast<uint64_t>(copy.image->length());
+    if (spooled->fd < 0) problem = std::strerror(errno);
+  }
+  return std::make_unique<ArchiveInput>(path, std::move(spooled), maxImage, keepGoing, problem);
+}
+
 }  // namespace
 
 std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFormat format,
-                                               uint64_t maxImage, bool keepGoing) {
+                                               const std::string& forced, uint64_t maxImage,
+                                               bool keepGoing) {
   if (format != ImageFormat::kAuto) return nullptr;
+  const StreamKind forcedKind = kindOfFormatName(forced);
   auto feed = std::make_unique<Feed>();
   std::string stem;
   struct stat st;
@@ -386,7 +462,9 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
       std::string head(kSignatureBytes, '\0');
       const ssize_t got = ::pread(STDIN_FILENO, &head[0], head.size(), 0);
       head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      if (kindOf(head) == StreamKind::kNone) return std::make_unique<PlainInput>(path, stem);
+      if (forcedKind == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
+        return std::make_unique<PlainInput>(path, stem);
+      }
     }
   } else {
     if (::stat(path.c_str(), &st) != 0) return nullptr;
@@ -398,7 +476,7 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
       std::string head(kSignatureBytes, '\0');
       const ssize_t got = ::pread(fd, &head[0], head.size(), 0);
       head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      if (kindOf(head) == StreamKind::kNone) {
+      if (forcedKind == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
         ::close(fd);
         return nullptr;
       }
@@ -422,21 +500,23 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
     feed->refused = !feed->head->head().empty();
     return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
   }
-  const StreamKind kind = kindOf(feed->head->head());
+  const StreamKind kind = forcedKind != StreamKind::kNone ? forcedKind : kindOf(feed->head->head());
   if (kind == StreamKind::kGzip || kind == StreamKind::kFilter) {
     try {
       feed->decoder = kind == StreamKind::kGzip ? makeGzipSource(*feed->head)
-                                                : makeFilterSource(*feed->head);
+                                                : makeFilterSource(*feed->head, forced);
       feed->inner = std::make_unique<PeekedSource>(*feed->decoder, kSignatureBytes);
     } catch (const StreamDamage& damage) {
       feed->openDamage = std::string(damage.what()) + " at byte 0 of the decompressed image";
       return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
     }
     if (kindOf(feed->inner->head()) == StreamKind::kArchive) {
-      return std::make_unique<ArchiveInput>(path, std::move(feed), maxImage, keepGoing);
+      return openArchive(path, std::move(feed), maxImage, keepGoing);
     }
   } else if (kind == StreamKind::kArchive) {
-    return std::make_unique<ArchiveInput>(path, std::move(feed), maxImage, keepGoing);
+    feed->seekable = S_ISREG(st.st_mode);
+    feed->format = forced;
+    return openArchive(path, std::move(feed), maxImage, keepGoing);
   }
   return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
 }

@@ -36,10 +36,13 @@ class StreamInput {
   // input), a named pipe, or a file that starts with the signature of a
   // compressed stream or an archive; null for anything else (a raw image or
   // a container, opened as before), and always null when format is not
-  // kAuto. maxImage limits the decompressed length of each image (0: none).
-  // Unless keepGoing, a member that cannot be read whole is the archive's last.
+  // kAuto. forced names a compression or archive format to read the input
+  // as, whatever its signature (empty: by signature). maxImage limits the
+  // decompressed length of each image (0: none). Unless keepGoing, a member
+  // that cannot be read whole is the archive's last.
   static std::unique_ptr<StreamInput> open(const std::string& path, ImageFormat format,
-                                           uint64_t maxImage, bool keepGoing);
+                                           const std::string& forced, uint64_t maxImage,
+                                           bool keepGoing);
 
   // The name of the next image ("PATH", or "PATH:MEMBER" in an archive);
   // false when there is none left.

@@ -57,3 +57,14 @@ std::string withoutCompressionSuffix(const std::string& name) {
   }
   return name;
 }
+
+StreamKind kindOfFormatName(const std::string& name) {
+  if (name == "gzip") return StreamKind::kGzip;
+  for (const char* n : {"xz", "lzma", "zstd", "bzip2", "lz4", "lzip", "compress"}) {
+    if (name == n) return StreamKind::kFilter;
+  }
+  for (const char* n : {"tar", "zip", "7zip", "cpio", "iso9660", "ar", "xar", "rar"}) {
+    if (name == n) return StreamKind::kArchive;
+  }
+  return StreamKind::kNone;
+}

@@ -20,6 +20,12 @@ constexpr size_t kSignatureBytes = 32774;
 
 StreamKind kindOf(const std::string& head);
 
+// The kind a format named on the command line forces: a compression
+// ("gzip", "xz", "lzma", "zstd", "bzip2", "lz4", "lzip", "compress") or an
+// archive ("tar", "zip", "7zip", "cpio", "iso9660", "ar", "xar", "rar");
+// kNone for another name.
+StreamKind kindOfFormatName(const std::string& name);
+
 // The name without a compression suffix (".gz", ".xz", ".zst", ".bz2",
 // ".lz4", ".lz", ".lzma", ".Z", ...), when it has one.
 std::string withoutCompressionSuffix(const std::string& name);
