@@ -12,7 +12,7 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
   libpng-dev librsvg2-bin libxml2-utils
   # compressed images and archives: the libraries, and the tools the tests write them with
-  libarchive-dev zlib1g-dev gzip xz-utils zstd bzip2 zip lz4)
+  libarchive-dev zlib1g-dev libzstd-dev gzip xz-utils zstd bzip2 zip lz4)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi

@@ -6,6 +6,7 @@
 #include <archive_entry.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -164,6 +165,54 @@ class GzipSource : public ByteSource {
   std::string pending_;  // damage met after bytes that were handed out
 };
 
+// A zstd stream (frames one after another), decoded with libzstd straight
+// into the caller's buffer. The window is limited to 128 MiB (--long=27),
+// the library's default limit.
+class ZstdSource : public ByteSource {
+ public:
+  explicit ZstdSource(ByteSource& in) : in_(in), input_(ZSTD_DStreamInSize()), z_(ZSTD_createDStream()) {
+    if (z_ == nullptr) throw StreamDamage("cannot start zstd");
+    ZSTD_DCtx_setParameter(z_, ZSTD_d_windowLogMax, 27);
+  }
+  ~ZstdSource() override { ZSTD_freeDStream(z_); }
+
+  size_t read(char* buf, size_t n) override {
+    if (!pending_.empty()) throw StreamDamage(pending_);
+    ZSTD_outBuffer out = {buf, n, 0};
+    while (out.pos < out.size) {
+      if (in_buf_.pos == in_buf_.size) {
+        const size_t got = in_.read(input_.data(), input_.size());
+        if (got == 0) {
+          if (inFrame_) damage(out, "the compressed stream is cut short");
+          break;
+        }
+        in_buf_ = {input_.data(), got, 0};
+      }
+      const size_t rc = ZSTD_decompressStream(z_, &out, &in_buf_);
+      if (ZSTD_isError(rc)) {
+        damage(out, std::string("zstd: ") + ZSTD_getErrorName(rc));
+        break;
+      }
+      inFrame_ = rc != 0;  // 0: a frame ended here
+    }
+    return out.pos;
+  }
+
+ private:
+  // Damage after some bytes: those are handed out first.
+  void damage(const ZSTD_outBuffer& out, const std::string& reason) {
+    if (out.pos == 0) throw StreamDamage(reason);
+    pending_ = reason;
+  }
+
+  ByteSource& in_;
+  std::vector<char> input_;
+  ZSTD_inBuffer in_buf_ = {nullptr, 0, 0};
+  ZSTD_DStream* z_;
+  bool inFrame_ = false;
+  std::string pending_;
+};
+
 // A libarchive reader of one compressed stream as a single raw entry.
 class FilterSource : public ByteSource {
  public:
@@ -227,6 +276,16 @@ std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in) {
 
 std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in, const std::string& name) {
   return std::make_unique<FilterSource>(in, name);
+}
+
+std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
+                                        const std::string& forced) {
+  const bool zstd = head.compare(0, 4, "\x28\xb5\x2f\xfd") == 0;
+  if (forced == "gzip" || (forced.empty() && head.compare(0, 2, "\x1f\x8b") == 0)) {
+    return makeGzipSource(in);
+  }
+  if (forced == "zstd" || (forced.empty() && zstd)) return std::make_unique<ZstdSource>(in);
+  return makeFilterSource(in, forced);
 }
 
 void enableLibarchiveFormat(archive* a, const std::string& name) {

@@ -53,13 +53,18 @@ class FdSource : public ByteSource {
 std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in);
 
 // The bytes of a stream compressed in a format libarchive decodes (xz,
-// zstd, bzip2, lz4, lzip, lzma, compress), read as one file, never as an
+// bzip2, lz4, lzip, lzma, compress), read as one file, never as an
 // archive. Memory: the decoder's own (xz up to its dictionary, 64 MiB at
-// -9; zstd up to its window, 8 MiB at the default levels and up to 128 MiB
-// for --long; bzip2 about 3.5 MiB; lz4 a few MiB).
+// -9; bzip2 about 3.5 MiB; lz4 a few MiB).
 // name: the one compression to read (as kindOfFormatName knows them);
 // empty for any libarchive recognises.
 std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in, const std::string& name = "");
+
+// The decoder of a compressed stream that starts with head: gzip with zlib,
+// zstd with libzstd (memory: its window, at most 128 MiB), the others with
+// libarchive; forced names the format instead (empty: by head).
+std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
+                                        const std::string& forced = "");
 
 // Enables in a libarchive reader the archive format or compression called
 // name, or every archive format when name is empty.

@@ -124,11 +124,9 @@ void decompressInto(DecodedImage& out, ByteSource& src, uint64_t maxImage,
   PeekedSource peeked(src, kSignatureBytes);
   std::unique_ptr<ByteSource> decoder;
   try {
-    switch (kindOf(peeked.head())) {
-      case StreamKind::kGzip: decoder = makeGzipSource(peeked); break;
-      case StreamKind::kFilter: decoder = makeFilterSource(peeked); break;
-      case StreamKind::kArchive:
-      case StreamKind::kNone: break;
+    const StreamKind kind = kindOf(peeked.head());
+    if (kind == StreamKind::kGzip || kind == StreamKind::kFilter) {
+      decoder = makeDecoder(peeked.head(), peeked);
     }
   } catch (const StreamDamage& damage) {
     out.problems.push_back(std::string(damage.what()) + " at byte 0 of the decompressed image");
@@ -503,8 +501,8 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
   const StreamKind kind = forcedKind != StreamKind::kNone ? forcedKind : kindOf(feed->head->head());
   if (kind == StreamKind::kGzip || kind == StreamKind::kFilter) {
     try {
-      feed->decoder = kind == StreamKind::kGzip ? makeGzipSource(*feed->head)
-                                                : makeFilterSource(*feed->head, forced);
+      feed->decoder = makeDecoder(feed->head->head(), *feed->head,
+                                  forcedKind != StreamKind::kNone ? forced : "");
       feed->inner = std::make_unique<PeekedSource>(*feed->decoder, kSignatureBytes);
     } catch (const StreamDamage& damage) {
       feed->openDamage = std::string(damage.what()) + " at byte 0 of the decompressed image";
