@@ -350,6 +350,9 @@ TEST_F(StreamInputTest, AFormatNamedOnTheCommandLineIsReadAsThatFormat) {
     EXPECT_THAT(r.out, HasSubstr(row.found));
   }
   EXPECT_THAT(scanIn("o", {"--format=raw", "../disk.gz"}).out, ::testing::Not(HasSubstr("hit magic")));
+  const RunResult wrong = scanIn("o", {"--format=xz", "../disk.gz"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_EQ(wrong.err, "error reading ../disk.gz: not xz data at byte 0 of the decompressed image\n");
 }
 
 }  // namespace

@@ -231,6 +231,10 @@ class FilterSource : public ByteSource {
     }
     archive_entry* entry = nullptr;
     if (archive_read_next_header(a_, &entry) != ARCHIVE_OK) fail();
+    // Only the filter "none": the bytes are no stream of the format asked for.
+    if (archive_filter_count(a_) <= 1) {
+      throw StreamDamage(name.empty() ? "not a compressed stream" : "not " + name + " data");
+    }
   }
   ~FilterSource() override { archive_read_free(a_); }
 
