@@ -355,4 +355,17 @@ TEST_F(StreamInputTest, AFormatNamedOnTheCommandLineIsReadAsThatFormat) {
   EXPECT_EQ(wrong.err, "error reading ../disk.gz: not xz data at byte 0 of the decompressed image\n");
 }
 
+TEST_F(StreamInputTest, ANamedPipeIsReadAsAStream) {
+  writeImage(dir / "disk.img", {{"f", "one"}});
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  const RunResult raw = scanIn("raw", {"../disk.img"});
+  ::mkdir((dir / "o").c_str(), 0755);
+  const RunResult r = run({"/bin/sh", "-c", "cat ../disk.img > ../pipe & " +
+                                                std::string(BFSSCAN_BIN) + " ../pipe"},
+                          dir / "o");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(body(r.out), replaced(body(raw.out), "\"disk-", "\"pipe-"));
+  EXPECT_EQ(naming(r.out), "scanning ../pipe\nend of ../pipe\n");
+}
+
 }  // namespace

@@ -2,8 +2,6 @@
 // and libarchive's decoders for the other compressed streams.
 #include "byte_source.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -12,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "libarchive_api.h"
 #include "stream_failure.h"
 
 PeekedSource::PeekedSource(ByteSource& in, size_t headSize) : in_(in) {
@@ -217,30 +216,30 @@ class ZstdSource : public ByteSource {
 class FilterSource : public ByteSource {
  public:
   FilterSource(ByteSource& in, const std::string& name)
-      : in_(in), input_(kInput), a_(archive_read_new()) {
+      : in_(in), input_(kInput), la_(loadLibarchive()), a_(la_->archive_read_new()) {
     if (a_ == nullptr) throw StreamDamage("cannot start libarchive");
     if (name.empty()) {
-      archive_read_support_filter_all(a_);
+      la_->archive_read_support_filter_all(a_);
     } else {
-      enableLibarchiveFormat(a_, name);
+      enableLibarchiveFormat(*la_, a_, name);
     }
-    archive_read_support_format_raw(a_);
-    if (archive_read_open(a_, this, nullptr, &FilterSource::readCallback, nullptr) !=
+    la_->archive_read_support_format_raw(a_);
+    if (la_->archive_read_open(a_, this, nullptr, &FilterSource::readCallback, nullptr) !=
         ARCHIVE_OK) {
       fail();
     }
     archive_entry* entry = nullptr;
-    if (archive_read_next_header(a_, &entry) != ARCHIVE_OK) fail();
+    if (la_->archive_read_next_header(a_, &entry) != ARCHIVE_OK) fail();
     // Only the filter "none": the bytes are no stream of the format asked for.
-    if (archive_filter_count(a_) <= 1) {
+    if (la_->archive_filter_count(a_) <= 1) {
       throw StreamDamage(name.empty() ? "not a compressed stream" : "not " + name + " data");
     }
   }
-  ~FilterSource() override { archive_read_free(a_); }
+  ~FilterSource() override { la_->archive_read_free(a_); }
 
   size_t read(char* buf, size_t n) override {
     if (done_) return 0;
-    const la_ssize_t got = archive_read_data(a_, buf, n);
+    const la_ssize_t got = la_->archive_read_data(a_, buf, n);
     if (got < 0) fail();
     if (got == 0) done_ = true;
     return static_cast<size_t>(got);
@@ -249,7 +248,7 @@ class FilterSource : public ByteSource {
  private:
   [[noreturn]] void fail() {
     if (!inner_.empty()) throw StreamDamage(inner_);
-    throw StreamDamage(libraryText(archive_error_string(a_)));
+    throw StreamDamage(libraryText(la_->archive_error_string(a_)));
   }
 
   static la_ssize_t readCallback(archive* a, void* self, const void** buffer) {
@@ -260,13 +259,14 @@ class FilterSource : public ByteSource {
       return static_cast<la_ssize_t>(got);
     } catch (const StreamDamage& d) {
       s->inner_ = d.what();
-      archive_set_error(a, EIO, "%s", d.what());
+      s->la_->archive_set_error(a, EIO, "%s", d.what());
       return -1;
     }
   }
 
   ByteSource& in_;
   std::vector<char> input_;
+  std::shared_ptr<const LibarchiveApi> la_;
   archive* a_;
   std::string inner_;  // a failure of the source below, told as it was
   bool done_ = false;
@@ -292,25 +292,33 @@ std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
   return makeFilterSource(in, forced);
 }
 
-void enableLibarchiveFormat(archive* a, const std::string& name) {
+void enableLibarchiveFormat(const LibarchiveApi& la, archive* a, const std::string& name) {
+  using Enable = int (*LibarchiveApi::*)(archive*);
   static const struct {
     const char* name;
-    int (*enable)(archive*);
+    Enable enable;
   } kFormats[] = {
-      {"xz", archive_read_support_filter_xz},       {"lzma", archive_read_support_filter_lzma},
-      {"zstd", archive_read_support_filter_zstd},   {"bzip2", archive_read_support_filter_bzip2},
-      {"lz4", archive_read_support_filter_lz4},     {"lzip", archive_read_support_filter_lzip},
-      {"compress", archive_read_support_filter_compress},
-      {"tar", archive_read_support_format_tar},     {"zip", archive_read_support_format_zip},
-      {"7zip", archive_read_support_format_7zip},   {"cpio", archive_read_support_format_cpio},
-      {"iso9660", archive_read_support_format_iso9660}, {"ar", archive_read_support_format_ar},
-      {"xar", archive_read_support_format_xar},     {"rar", archive_read_support_format_rar},
+      {"xz", &LibarchiveApi::archive_read_support_filter_xz},
+      {"lzma", &LibarchiveApi::archive_read_support_filter_lzma},
+      {"zstd", &LibarchiveApi::archive_read_support_filter_zstd},
+      {"bzip2", &LibarchiveApi::archive_read_support_filter_bzip2},
+      {"lz4", &LibarchiveApi::archive_read_support_filter_lz4},
+      {"lzip", &LibarchiveApi::archive_read_support_filter_lzip},
+      {"compress", &LibarchiveApi::archive_read_support_filter_compress},
+      {"tar", &LibarchiveApi::archive_read_support_format_tar},
+      {"zip", &LibarchiveApi::archive_read_support_format_zip},
+      {"7zip", &LibarchiveApi::archive_read_support_format_7zip},
+      {"cpio", &LibarchiveApi::archive_read_support_format_cpio},
+      {"iso9660", &LibarchiveApi::archive_read_support_format_iso9660},
+      {"ar", &LibarchiveApi::archive_read_support_format_ar},
+      {"xar", &LibarchiveApi::archive_read_support_format_xar},
+      {"rar", &LibarchiveApi::archive_read_support_format_rar},
   };
   if (name.empty()) {
-    archive_read_support_format_all(a);
+    la.archive_read_support_format_all(a);
     return;
   }
   for (const auto& f : kFormats) {
-    if (name == f.name) f.enable(a);
+    if (name == f.name) (la.*f.enable)(a);
   }
 }

@@ -68,6 +68,7 @@ std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
 
 // Enables in a libarchive reader the archive format or compression called
 // name, or every archive format when name is empty.
-void enableLibarchiveFormat(struct archive* a, const std::string& name);
+void enableLibarchiveFormat(const struct LibarchiveApi& la, struct archive* a,
+                            const std::string& name);
 
 #endif  // BFSSCAN_BYTE_SOURCE_H

@@ -2,8 +2,6 @@
 // spools, one image at a time.
 #include "stream_input.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 
 #include "byte_source.h"
 #include "human_units.h"
+#include "libarchive_api.h"
 #include "spool.h"
 #include "stream_failure.h"
 #include "stream_signature.h"
@@ -231,17 +230,18 @@ class PlainInput : public StreamInput {
 // Data of the archive's current member.
 class MemberSource : public ByteSource {
  public:
-  explicit MemberSource(archive* a) : a_(a) {}
+  MemberSource(const LibarchiveApi& la, archive* a) : la_(la), a_(a) {}
   size_t read(char* buf, size_t n) override {
-    const la_ssize_t got = archive_read_data(a_, buf, n);
+    const la_ssize_t got = la_.archive_read_data(a_, buf, n);
     if (got < 0) {
-      const char* msg = archive_error_string(a_);
+      const char* msg = la_.archive_error_string(a_);
       throw StreamDamage(msg ? msg : "the archive cannot be read");
     }
     return static_cast<size_t>(got);
   }
 
  private:
+  const LibarchiveApi& la_;
   archive* a_;
 };
 
@@ -252,32 +252,42 @@ class ArchiveInput : public StreamInput {
   ArchiveInput(std::string path, std::unique_ptr<Feed> feed, uint64_t maxImage, bool keepGoing,
                const std::string& problem = "")
       : path_(std::move(path)), feed_(std::move(feed)), maxImage_(maxImage), keepGoing_(keepGoing),
-        input_(64 << 10), a_(archive_read_new()) {
+        input_(64 << 10) {
     if (!problem.empty()) {
       ended_ = true;
       endProblem_ = problem;
       return;
     }
-    archive_read_support_filter_all(a_);
-    enableLibarchiveFormat(a_, feed_->format);
+    try {
+      la_ = loadLibarchive();
+    } catch (const StreamDamage& damage) {
+      ended_ = true;
+      endProblem_ = damage.what();
+      return;
+    }
+    a_ = la_->archive_read_new();
+    la_->archive_read_support_filter_all(a_);
+    enableLibarchiveFormat(*la_, a_, feed_->format);
     int rc;
     if (feed_->seekable) {
       // Read at random (zip's central directory, 7z's index at the end).
       feed_->position = 0;
       ::lseek(feed_->fd, 0, SEEK_SET);
-      archive_read_set_read_callback(a_, &ArchiveInput::readFileCallback);
-      archive_read_set_seek_callback(a_, &ArchiveInput::seekCallback);
-      archive_read_set_callback_data(a_, this);
-      rc = archive_read_open1(a_);
+      la_->archive_read_set_read_callback(a_, &ArchiveInput::readFileCallback);
+      la_->archive_read_set_seek_callback(a_, &ArchiveInput::seekCallback);
+      la_->archive_read_set_callback_data(a_, this);
+      rc = la_->archive_read_open1(a_);
     } else {
-      rc = archive_read_open(a_, this, nullptr, &ArchiveInput::readCallback, nullptr);
+      rc = la_->archive_read_open(a_, this, nullptr, &ArchiveInput::readCallback, nullptr);
     }
     if (rc != ARCHIVE_OK) {
       ended_ = true;
       endProblem_ = errorText();
     }
   }
-  ~ArchiveInput() override { archive_read_free(a_); }
+  ~ArchiveInput() override {
+    if (a_ != nullptr) la_->archive_read_free(a_);
+  }
 
   bool next(std::string* name) override {
     if (!havePeeked_ && !ended_) advance();
@@ -309,7 +319,7 @@ class ArchiveInput : public StreamInput {
     ++count_;
     out.stem = uniqueStem(stemOf(boost::filesystem::path(member_).filename().string()));
     Feed& f = *feed_;
-    MemberSource data(a_);
+    MemberSource data(*la_, a_);
     decompressInto(out, data, maxImage_, [&]() { tick(f.consumed(), f.total); });
     if (!out.problems.empty() && !inner_.empty()) {
       ended_ = true;  // the archive's own stream is broken: nothing after it is reliable
@@ -330,7 +340,7 @@ class ArchiveInput : public StreamInput {
   void advance() {
     for (;;) {
       archive_entry* entry = nullptr;
-      const int rc = archive_read_next_header(a_, &entry);
+      const int rc = la_->archive_read_next_header(a_, &entry);
       if (rc == ARCHIVE_EOF) {
         ended_ = true;
         return;
@@ -340,8 +350,8 @@ class ArchiveInput : public StreamInput {
         endProblem_ = errorText();
         return;
       }
-      if (archive_entry_filetype(entry) != AE_IFREG) continue;
-      const char* name = archive_entry_pathname(entry);
+      if (la_->archive_entry_filetype(entry) != AE_IFREG) continue;
+      const char* name = la_->archive_entry_pathname(entry);
       peeked_ = name != nullptr && *name != '\0' ? name : "?";
       havePeeked_ = true;
       return;
@@ -358,7 +368,7 @@ class ArchiveInput : public StreamInput {
 
   std::string errorText() {
     if (!inner_.empty()) return inner_;
-    const char* msg = archive_error_string(a_);
+    const char* msg = a_ != nullptr ? la_->archive_error_string(a_) : nullptr;
     return msg ? msg : "the archive cannot be read";
   }
 
@@ -372,7 +382,7 @@ class ArchiveInput : public StreamInput {
         return got;
       }
       if (errno != EINTR) {
-        archive_set_error(a, errno, "%s", std::strerror(errno));
+        s->la_->archive_set_error(a, errno, "%s", std::strerror(errno));
         return -1;
       }
     }
@@ -382,7 +392,7 @@ class ArchiveInput : public StreamInput {
     auto* s = static_cast<ArchiveInput*>(self);
     const off_t at = ::lseek(s->feed_->fd, static_cast<off_t>(offset), whence);
     if (at < 0) {
-      archive_set_error(a, errno, "%s", std::strerror(errno));
+      s->la_->archive_set_error(a, errno, "%s", std::strerror(errno));
       return ARCHIVE_FATAL;
     }
     s->feed_->position = static_cast<uint64_t>(at);
@@ -397,7 +407,7 @@ class ArchiveInput : public StreamInput {
       return static_cast<la_ssize_t>(got);
     } catch (const StreamDamage& d) {
       s->inner_ = d.what();
-      archive_set_error(a, EIO, "%s", d.what());
+      s->la_->archive_set_error(a, EIO, "%s", d.what());
       return -1;
     }
   }
@@ -407,7 +417,8 @@ class ArchiveInput : public StreamInput {
   uint64_t maxImage_;
   bool keepGoing_;
   std::vector<char> input_;
-  archive* a_;
+  std::shared_ptr<const LibarchiveApi> la_;
+  archive* a_ = nullptr;
   std::string inner_;       // a failure of the stream below the archive
   std::string endProblem_;  // why the archive ended before its end
   std::string member_, peeked_;
