@@ -368,4 +368,26 @@ TEST_F(StreamInputTest, ANamedPipeIsReadAsAStream) {
   EXPECT_EQ(naming(r.out), "scanning ../pipe\nend of ../pipe\n");
 }
 
+TEST_F(StreamInputTest, StandardInputFromACharacterDevice) {
+  const struct {
+    const char* label;
+    const char* device;
+    std::string out, err;
+    int status;
+  } rows[] = {
+      {"at its end at once: an empty image", "/dev/null",
+       "scanning -\n0 bytes / 0 sectors to read\nend of -\n", "", 0},
+      {"giving data: refused", "/dev/zero", "scanning -\n",
+       "error reading -: not a regular file or disk\n", 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const RunResult r = run(
+        {"/bin/sh", "-c", std::string(BFSSCAN_BIN) + " - < " + row.device}, dir.path());
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, row.status);
+  }
+}
+
 }  // namespace
