@@ -218,6 +218,17 @@ class FilterSource : public ByteSource {
   FilterSource(ByteSource& in, const std::string& name)
       : in_(in), input_(kInput), la_(loadLibarchive()), a_(la_->archive_read_new()) {
     if (a_ == nullptr) throw StreamDamage("cannot start libarchive");
+    try {
+      start(name);
+    } catch (...) {
+      la_->archive_read_free(a_);  // the destructor does not run
+      throw;
+    }
+  }
+  ~FilterSource() override { la_->archive_read_free(a_); }
+
+ private:
+  void start(const std::string& name) {
     if (name.empty()) {
       la_->archive_read_support_filter_all(a_);
     } else {
@@ -235,8 +246,8 @@ class FilterSource : public ByteSource {
       throw StreamDamage(name.empty() ? "not a compressed stream" : "not " + name + " data");
     }
   }
-  ~FilterSource() override { la_->archive_read_free(a_); }
 
+ public:
   size_t read(char* buf, size_t n) override {
     if (done_) return 0;
     const la_ssize_t got = la_->archive_read_data(a_, buf, n);
