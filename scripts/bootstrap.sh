@@ -15,7 +15,10 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   pybind11-dev python3-dev python3-pybind11 python3-setuptools python3-pytest python3-venv
 
   # bfsmount: FUSE 3, and fusermount3 to unmount
-  libfuse3-dev fuse3)
+  libfuse3-dev fuse3
+
+  # compressed images and archives: the libraries, and the tools the tests write them with
+  libarchive-dev zlib1g-dev libzstd-dev gzip xz-utils zstd bzip2 zip lz4)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-dev)
 fi

@@ -1,7 +1,8 @@
 // Preloaded into bfsscan by the tests to play a disk with one bad byte: a
 // read of the image that covers the offset in BFSSCAN_TEST_EIO_AT fails with
 // EIO, and so does a kernel copy from it. It can also interrupt the run or
-// shrink the image at a given offset, and count the bytes read.
+// shrink the image at a given offset, count the bytes read, and count the
+// bytes written with pwrite (the non-zero part of a temporary copy).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -70,6 +72,20 @@ F next(const char* name) {
   return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+// BFSSCAN_TEST_WRITTEN: a file that receives, when the program exits, the
+// number of bytes it wrote with pwrite.
+struct WriteCount {
+  unsigned long long bytes = 0;
+  ~WriteCount() {
+    if (const char* path = std::getenv("BFSSCAN_TEST_WRITTEN")) {
+      if (std::FILE* f = std::fopen(path, "w")) {
+        std::fprintf(f, "%llu\n", bytes);
+        std::fclose(f);
+      }
+    }
+  }
+} written;
+
 }  // namespace
 
 extern "C" {
@@ -87,6 +103,15 @@ ssize_t pread(int fd, void* buf, size_t n, off_t off) {
 }
 
 ssize_t pread64(int fd, void* buf, size_t n, off_t off) { return pread(fd, buf, n, off); }
+
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t off) {
+  static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  const ssize_t done = real(fd, buf, n, off);
+  if (done > 0) written.bytes += static_cast<unsigned long long>(done);
+  return done;
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t n, off_t off) { return pwrite(fd, buf, n, off); }
 
 ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n,
                         unsigned flags) {

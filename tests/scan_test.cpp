@@ -51,12 +51,11 @@ TEST_F(ScanTest, PartialLastBlockIsNeverExamined) {
 
 TEST_F(ScanTest, UnreadableImages) {
   ::mkdir((dir / "adir").c_str(), 0755);
-  ::mkfifo((dir / "pipe").c_str(), 0644);
+  // (A named pipe is read as a stream: see stream_input_test.cpp.)
   struct Case {
     std::string arg, err;
   } cases[] = {{"missing.img", "error reading missing.img: No such file or directory\n"},
-               {"adir", "error reading adir: Is a directory\n"},
-               {"pipe", "error reading pipe: Illegal seek\n"}};
+               {"adir", "error reading adir: Is a directory\n"}};
   for (const Case& c : cases) {
     const RunResult r = scan(c.arg, dir.path());
     EXPECT_EQ(r.out, "scanning " + c.arg + "\n");

@@ -159,6 +159,7 @@ struct EndEvent {
   uint64_t filesSkipped = 0;
   uint64_t filesLost = 0;
   uint64_t bytesWritten = 0;  // in a dry run: bytes that would have been written
+  bool lastImage = true;      // no image follows (an archive has one per member)
 };
 
 // The data area of a file system (from the superblock's start field to its
@@ -233,6 +234,9 @@ class BFSSCAN_API Sink {
   // Between pieces of work: the byte of the image the scan has reached and
   // the file systems found so far.
   virtual void progress(int64_t /*position*/, uint64_t /*fileSystems*/) {}
+  // While a compressed image is decoded, before its image event: the bytes
+  // read of the input so far, and its length (0 when not known).
+  virtual void decoding(uint64_t /*consumed*/, uint64_t /*total*/) {}
   // Whether output this sink owns could not be written while the run went
   // on (a closed standard output); makes the status 2.
   virtual bool lostOutput() const { return false; }

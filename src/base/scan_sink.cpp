@@ -70,6 +70,10 @@ void SinkList::progress(int64_t position, uint64_t fileSystems) {
   for (auto& s : sinks_) s->progress(position, fileSystems);
 }
 
+void SinkList::decoding(uint64_t consumed, uint64_t total) {
+  for (auto& s : sinks_) s->decoding(consumed, total);
+}
+
 bool SinkList::lostOutput() const {
   bool lost = false;
   for (const auto& s : sinks_) lost = s->lostOutput() || lost;

@@ -56,6 +56,7 @@ class SinkList : public ScanSink {
   void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
   void progress(int64_t position, uint64_t fileSystems) override;
+  void decoding(uint64_t consumed, uint64_t total) override;
   bool lostOutput() const override;
 
  private:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "hashing.h"
+#include "stream_signature.h"
 
 const char kUsageText[] =
     "usage: bfsscan [OPTION]... IMAGE\n"
@@ -21,7 +22,11 @@ const char kUsageText[] =
     "  -p, --preserve       give files the inode's mode and times (and owner, as root)\n"
     "      --max-output=SIZE  write at most SIZE bytes (K, M, G, T; 0: no limit;\n"
     "                       default 16 times the image, at least 1G)\n"
-    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow;\n"
+    "                       gzip, xz, lzma, zstd, bzip2, lz4, lzip, compress;\n"
+    "                       tar, zip, 7zip, cpio, iso9660, ar, xar, rar\n"
+    "      --max-image=SIZE  decompress at most SIZE bytes of a compressed or piped\n"
+    "                       image (0: no limit; default 16T)\n"
     "      --bodyfile=FILE  a body file of every inode for timelines (mactime -b)\n"
     "      --json=FILE      the whole scan as JSON Lines\n"
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
@@ -36,8 +41,9 @@ const char kUsageText[] =
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
     "JSON: {\"type\":\"dirent\",\"fs\":0,\"ino\":3,\"name\":\"notes\",\"name_hex\":\"6e6f746573\"}\n"
     "An IMAGE whose name starts with - is taken as such when it exists and is not\n"
-    "an option; otherwise give it as ./NAME or after --. IMAGE - alone is kept\n"
-    "for standard input (a file named - is ./-).\n"
+    "an option; otherwise give it as ./NAME or after --. IMAGE - alone is standard\n"
+    "input (a file named - is ./-); compressed images (gzip, xz, zstd, bzip2, lz4,\n"
+    "...) and archives (tar, zip, 7z, cpio, ...) are decompressed into a temporary file.\n"
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 something could not be read or\n"
     "extracted (see standard error), 3 a file system is inconsistent,\n"
@@ -46,7 +52,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted };
+                kDeleted, kMaxImage };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -64,6 +70,7 @@ const option kLongOptions[] = {
     {"dfxml", required_argument, nullptr, kDfxml},
     {"unallocated", no_argument, nullptr, kUnallocated},
     {"deleted", no_argument, nullptr, kDeleted},
+    {"max-image", required_argument, nullptr, kMaxImage},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -184,7 +191,11 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case 'h': asked = Command::kHelp; break;
       case 'V': asked = Command::kVersion; break;
       case kFormat:
-        if (!parseImageFormat(arg, &options->format)) {
+        options->streamFormat.clear();
+        if (kindOfFormatName(arg) != StreamKind::kNone) {
+          options->format = ImageFormat::kAuto;
+          options->streamFormat = arg;
+        } else if (!parseImageFormat(arg, &options->format)) {
           return usageError(error, "unknown image format '" + arg + "'");
         }
         break;
@@ -193,6 +204,11 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
           return usageError(error, "--max-output takes a size such as 500M, not '" + arg + "'");
         }
         options->maxOutputGiven = true;
+        break;
+      case kMaxImage:
+        if (!parseSize(arg, &options->maxImage)) {
+          return usageError(error, "--max-image takes a size such as 100G, not '" + arg + "'");
+        }
         break;
       case kBodyFile: options->bodyFile = arg; break;
       case kJson: options->jsonFile = arg; break;
@@ -233,10 +249,6 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
         return usageError(error, "--bodyfile, --json, --map and --dfxml need different files");
       }
     }
-  }
-  if (std::strcmp(argv[optind], "-") == 0) {
-    return usageError(error, "reading the image from standard input is not supported; a file "
-                             "named - is given as ./-");
   }
   options->image = argv[optind];
   return Command::kScan;

@@ -17,8 +17,10 @@ struct ScanOptions {
   bool keepGoing = false;  // -k: damage does not end the scan
   bool preserve = false;   // -p: modes, times (and owners as root) from the inodes
   ImageFormat format = ImageFormat::kAuto;
+  std::string streamFormat;  // --format naming a compression or archive format
   bool maxOutputGiven = false;  // --max-output: otherwise 16 times the image, at least 1 GiB
   uint64_t maxOutput = 0;       // bytes; 0 for no limit
+  uint64_t maxImage = 16ull << 40;  // --max-image: decompressed length of an image; 0: none
   std::string bodyFile;    // --bodyfile; "-" for standard output
   std::string jsonFile;    // --json
   std::string mapFile;     // --map

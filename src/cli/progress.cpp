@@ -32,7 +32,25 @@ void Progress::image(const ImageEvent& e) {
   if (enabled_) draw(0, 0);
 }
 
+void Progress::decoding(uint64_t consumed, uint64_t total) {
+  if (!terminal_.errIsTerminal() || total == 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!decodingShown_) {
+    decodingShown_ = true;
+    started_ = now;
+    last_ = now;
+  } else if (now - last_ < kInterval) {
+    return;
+  }
+  last_ = now;
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  terminal_.showProgress(formatProgress(static_cast<int64_t>(consumed),
+                                        static_cast<int64_t>(total), seconds, 0) +
+                         " (decompressing)");
+}
+
 void Progress::end(const EndEvent&) {
+  decodingShown_ = false;
   enabled_ = false;
   terminal_.clearProgress();
 }

@@ -23,6 +23,8 @@ class Progress : public ScanSink {
   void progress(int64_t pos, uint64_t found) override {
     if (enabled_ && (++calls_ & 15) == 0) maybeDraw(pos, found);
   }
+  // While a compressed image is decoded: the input read so far of its total.
+  void decoding(uint64_t consumed, uint64_t total) override;
   void end(const EndEvent& e) override;
 
  private:
@@ -33,6 +35,7 @@ class Progress : public ScanSink {
   bool enabled_ = false;
   int64_t total_ = 0;
   uint32_t calls_ = 0;
+  bool decodingShown_ = false;  // the decoding of this image is being shown
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point last_;
 };

@@ -45,7 +45,7 @@ void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
 }
 
 std::string Extractor::directoryName(int64_t base) const {
-  fs::path dirPath = fs::path(imagePath_).stem();
+  fs::path dirPath = options_.stem.empty() ? fs::path(imagePath_).stem() : fs::path(options_.stem);
   dirPath += "-";
   dirPath += std::to_string(base);
   return dirPath.string();

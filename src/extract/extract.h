@@ -34,6 +34,7 @@ struct ExtractOptions {
   const ResultsTargets* resultsFiles = nullptr;  // never written over; may be null
   bool unallocated = false;  // write the free runs and slack of each file system
   bool deleted = false;      // report deleted names, write deleted candidates
+  std::string stem;  // of the directories' names; empty: the image's file name's
 };
 
 // Whether a name from a directory entry names a file inside a directory.

@@ -46,6 +46,12 @@ RawImage::RawImage(const std::string& path) {
   // then refused where the length is measured: a pipe cannot seek).
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw ReadFailure(ReadFailure::kSystemError, errno);
+  measure();
+}
+
+RawImage::RawImage(int fd) : fd_(fd) { measure(); }
+
+void RawImage::measure() {
   struct stat st;
   int err = 0;
   if (::fstat(fd_, &st) != 0) {

@@ -97,6 +97,8 @@ class RawImage : public Image {
   // be opened, is a directory, cannot seek (a named pipe), or is a
   // character device that gives data ("not a regular file or disk").
   explicit RawImage(const std::string& path);
+  // Takes over fd, a descriptor open for reading (a spool).
+  explicit RawImage(int fd);
   ~RawImage() override;
 
   const char* formatName() const override { return "raw"; }
@@ -109,6 +111,9 @@ class RawImage : public Image {
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
 
  private:
+  // Measures the open fd_; closes it and throws when it is no image.
+  void measure();
+
   int fd_ = -1;
   int64_t length_ = 0;
   dev_t dev_ = 0;

@@ -66,4 +66,6 @@ void BodyFileSink::file(const FileEvent& e) {
                   std::to_string(a.ctime) + sep + "0");
 }
 
-void BodyFileSink::end(const EndEvent&) { out_->close(); }
+void BodyFileSink::end(const EndEvent& e) {
+  if (e.lastImage) out_->close();
+}

@@ -257,5 +257,5 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["files_lost"] = e.filesLost;
   j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
   write(*out_, j);
-  if (out_->file) out_->file->close();
+  if (e.lastImage && out_->file) out_->file->close();
 }

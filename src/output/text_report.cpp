@@ -40,6 +40,7 @@ void TextReport::noticeFailure() {
 }
 
 void TextReport::start(const std::string& path) {
+  path_ = path;  // an archive has an image per member
   if (!withReport_) return;
   console_.out() << "scanning " << path;
   endLine();

@@ -14,6 +14,7 @@
 #include "record_events.h"
 #include "root_directory.h"
 #include "scan_tally.h"
+#include "stream_input.h"
 #include "sys/fs/bfs.h"
 
 namespace {
@@ -50,6 +51,9 @@ class Scanner {
   bfsscan::Outcome run(const Image* given, const ReadFailure* openFailure);
 
  private:
+  // Decodes the image of the stream named by its last next(), telling its
+  // problems; null when there is no image at all.
+  std::unique_ptr<Image> decode(StreamInput& input);
   void scan(const Image& image);
   // Reports, checks and extracts the file system whose superblock is block;
   // returns what went wrong in it, if anything.
@@ -76,6 +80,8 @@ class Scanner {
   int64_t position_ = 0;  // the block being examined
   int64_t fsBase_ = -1;   // the file system being processed
   bool reachedEnd_ = false;
+  bool lastImage_ = true;  // no image of the stream follows
+  std::string stem_;       // of the extraction directories, from the stream
 };
 
 void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
@@ -182,6 +188,21 @@ std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor&
   return f;
 }
 
+std::unique_ptr<Image> Scanner::decode(StreamInput& input) {
+  DecodedImage d = input.decode([&](uint64_t consumed, uint64_t total) {
+    checkStop(stop_);
+    sink_.decoding(consumed, total);
+  });
+  lastImage_ = d.last;
+  stem_ = d.stem;
+  for (const std::string& reason : d.problems) {
+    tally_.incomplete = true;
+    problem(ProblemEvent::kReadError, -1, 0,
+            "error reading " + escapeForDiag(request_.image) + ": " + reason);
+  }
+  return std::move(d.image);
+}
+
 void Scanner::scan(const Image& image) {
   ExtractOptions extract;
   extract.directory = config_.directory;
@@ -192,6 +213,7 @@ void Scanner::scan(const Image& image) {
   extract.maxOutput = budget();
   extract.hashes = config_.hashes;
   extract.resultsFiles = request_.resultsFiles;
+  extract.stem = stem_;
   extract.unallocated = config_.unallocated;
   extract.deleted = config_.deleted;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
@@ -273,6 +295,8 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
       Failure open;
       open.read = *openFailure;
       report(open, Next::kStop);
+    } else if (request_.stream != nullptr) {
+      opened = decode(*request_.stream);
     } else if (given == nullptr) {
       try {
         opened = openImage(f, request_.format);
@@ -322,6 +346,7 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
   end.filesSkipped = tally_.skipped;
   end.filesLost = tally_.lost;
   end.bytesWritten = tally_.bytesWritten;
+  end.lastImage = lastImage_ || status > kExitInconsistent;
   try {
     sink_.end(end);
   } catch (const std::exception&) {  // a sink that could not finish its output

@@ -12,6 +12,7 @@
 #include "exit_status.h"
 #include "image.h"
 #include "results_targets.h"
+#include "stream_input.h"
 #include "scan_sink.h"
 #include "stop.h"
 
@@ -21,6 +22,9 @@ struct ScanRequest {
   ImageFormat format = ImageFormat::kAuto;
   bfsscan::ScanConfig config;
   const ResultsTargets* resultsFiles = nullptr;  // never written over; may be null
+  // The stream the image comes from, whose next image (named image) is
+  // decoded by the scan; null for an image opened as a file.
+  StreamInput* stream = nullptr;
 };
 
 // The image of a run, opened before any results file is made: the image,

@@ -671,7 +671,7 @@ std::string xmlText(const std::string& raw) {
 }
 
 MapSink::MapSink(const std::string& path, const std::string& image, Console* console)
-    : path_(path), image_(image), console_(console) {}
+    : path_(path), image_(image), console_(console), firstPath_(path) {}
 
 MapSink::~MapSink() {
   if (fd_ >= 0) ::close(fd_);
@@ -739,4 +739,21 @@ void MapSink::end(const EndEvent& e) {
     lost_ = true;
     (console_ != nullptr ? console_->err() : std::cerr) << "bfsscan: " << failure.what() << std::endl;
   }
+  if (!e.lastImage) {
+    // Another image follows (the next member of an archive): a map of its
+    // own, FILE with the member's number before the extension (map.2.svg).
+    ++member_;
+    written_ = false;
+    model_ = MapModel();
+    if (path_ != "-") path_ = memberMapPath(firstPath_, member_);
+  }
+}
+
+std::string memberMapPath(const std::string& path, unsigned member) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  const bool hasExtension =
+      dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+  const std::string number = "." + std::to_string(member);
+  return hasExtension ? path.substr(0, dot) + number + path.substr(dot) : path + number;
 }

@@ -60,8 +60,14 @@ class MapSink : public ScanSink {
   int fd_ = -1;
   bool lost_ = false;
   bool written_ = false;
+  std::string firstPath_;  // the map of the first image; later ones are numbered
+  unsigned member_ = 1;
   MapModel model_;
 };
+
+// The map of the member-th image when a run has several: path with
+// ".member" before its extension ("map.svg", 2: "map.2.svg").
+std::string memberMapPath(const std::string& path, unsigned member);
 
 // Text of any bytes made safe inside XML character data and attribute
 // values: markup characters as entities, a backslash doubled, and control
