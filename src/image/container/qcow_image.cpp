@@ -6,70 +6,50 @@
 
 #include <string>
 
-#include "container_image.h"
+#include "libyal_image.h"
 
 namespace {
 
-std::string takeError(libqcow_error_t*& error) {
-  return takeLibraryError(error, libqcow_error_backtrace_sprint, libqcow_error_free);
-}
+struct Qcow {
+  using Handle = libqcow_file_t;
+  using Error = libqcow_error_t;
+  static constexpr int kOpenRead = LIBQCOW_OPEN_READ;
+  static constexpr auto initialize = libqcow_file_initialize;
+  static constexpr auto open = libqcow_file_open;
+  static constexpr auto close = libqcow_file_close;
+  static constexpr auto free = libqcow_file_free;
+  static constexpr auto readAt = libqcow_file_read_buffer_at_offset;
+  static constexpr auto backtrace = libqcow_error_backtrace_sprint;
+  static constexpr auto freeError = libqcow_error_free;
+};
 
-class QcowImage : public ContainerImage {
+class QcowImage : public LibyalImage<Qcow> {
  public:
-  explicit QcowImage(const std::string& path) : ContainerImage("qcow") {
+  explicit QcowImage(const std::string& path) : LibyalImage("qcow", path, "QCOW") {
     libqcow_error_t* error = nullptr;
-    if (libqcow_file_initialize(&file_, &error) != 1) {
-      throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    addFile(path);
+    size_t backingName = 0;
+    const int hasBacking =
+        libqcow_file_get_utf8_backing_filename_size(handle_, &backingName, &error);
+    if (hasBacking < 0) fail(error);
+    if (hasBacking == 1 && backingName > 1) {
+      throw ReadFailure(
+          ReadFailure::kSystemError,
+          "a disk with a backing file is not supported (the backing file is not read)");
     }
-    try {
-      if (libqcow_file_open(file_, path.c_str(), LIBQCOW_OPEN_READ, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, "cannot open as QCOW: " + takeError(error));
-      }
-      addFile(path);
-      size_t backingName = 0;
-      const int hasBacking =
-          libqcow_file_get_utf8_backing_filename_size(file_, &backingName, &error);
-      if (hasBacking < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-      if (hasBacking == 1 && backingName > 1) {
-        throw ReadFailure(
-            ReadFailure::kSystemError,
-            "a disk with a backing file is not supported (the backing file is not read)");
-      }
-      uint32_t encryption = 0;
-      size64_t mediaSize = 0;
-      if (libqcow_file_get_encryption_method(file_, &encryption, &error) != 1 ||
-          libqcow_file_get_media_size(file_, &mediaSize, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-      }
-      if (encryption != LIBQCOW_ENCRYPTION_METHOD_NONE) {
-        throw ReadFailure(ReadFailure::kSystemError, "an encrypted disk is not supported");
-      }
-      setLength(mediaSize);
-      uint64_t fileSize = 0;
-      setAllocation(qcowAllocation(containerFileReader(path, &fileSize)));
-    } catch (...) {
-      close();
-      throw;
+    uint32_t encryption = 0;
+    size64_t mediaSize = 0;
+    if (libqcow_file_get_encryption_method(handle_, &encryption, &error) != 1 ||
+        libqcow_file_get_media_size(handle_, &mediaSize, &error) != 1) {
+      fail(error);
     }
+    if (encryption != LIBQCOW_ENCRYPTION_METHOD_NONE) {
+      throw ReadFailure(ReadFailure::kSystemError, "an encrypted disk is not supported");
+    }
+    setLength(mediaSize);
+    uint64_t fileSize = 0;
+    setAllocation(qcowAllocation(containerFileReader(path, &fileSize)));
   }
-
-  ~QcowImage() override { close(); }
-
- private:
-  void close() {
-    libqcow_file_close(file_, nullptr);
-    libqcow_file_free(&file_, nullptr);
-  }
-
-  size_t readMedia(uint64_t pos, char* buf, size_t n) const override {
-    libqcow_error_t* error = nullptr;
-    const ssize_t got =
-        libqcow_file_read_buffer_at_offset(file_, buf, n, static_cast<off64_t>(pos), &error);
-    if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-    return static_cast<size_t>(got);
-  }
-
-  libqcow_file_t* file_ = nullptr;
 };
 
 }  // namespace

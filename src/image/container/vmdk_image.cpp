@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "container_image.h"
+#include "libyal_image.h"
 
 namespace {
 
@@ -26,57 +26,48 @@ std::string extentName(const std::string& name) {
   return name;
 }
 
-std::string takeError(libvmdk_error_t*& error) {
-  return takeLibraryError(error, libvmdk_error_backtrace_sprint, libvmdk_error_free);
-}
+struct Vmdk {
+  using Handle = libvmdk_handle_t;
+  using Error = libvmdk_error_t;
+  static constexpr int kOpenRead = LIBVMDK_OPEN_READ;
+  static constexpr auto initialize = libvmdk_handle_initialize;
+  static constexpr auto open = libvmdk_handle_open;
+  static constexpr auto close = libvmdk_handle_close;
+  static constexpr auto free = libvmdk_handle_free;
+  static constexpr auto readAt = libvmdk_handle_read_buffer_at_offset;
+  static constexpr auto backtrace = libvmdk_error_backtrace_sprint;
+  static constexpr auto freeError = libvmdk_error_free;
+};
 
-class VmdkImage : public ContainerImage {
+class VmdkImage : public LibyalImage<Vmdk> {
  public:
-  explicit VmdkImage(const std::string& path) : ContainerImage("vmdk") {
+  explicit VmdkImage(const std::string& path) : LibyalImage("vmdk", path, "VMDK") {
     libvmdk_error_t* error = nullptr;
-    if (libvmdk_handle_initialize(&handle_, &error) != 1) {
-      throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    std::vector<VmdkExtent> layout;
+    const std::vector<std::string> extents = extentFiles(directoryOf(path), layout);
+    for (const std::string& extent : extents) checkImageFile("extent file", extent);
+    if (libvmdk_handle_open_extent_data_files(handle_, &error) != 1) {
+      throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
     }
-    try {
-      if (libvmdk_handle_open(handle_, path.c_str(), LIBVMDK_OPEN_READ, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
-      }
-      std::vector<VmdkExtent> layout;
-      const std::vector<std::string> extents = extentFiles(directoryOf(path), layout);
-      for (const std::string& extent : extents) checkImageFile("extent file", extent);
-      if (libvmdk_handle_open_extent_data_files(handle_, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, "cannot open as VMDK: " + takeError(error));
-      }
-      addFile(path);
-      for (const std::string& extent : extents) addFile(extent);
-      size_t parentName = 0;
-      const int hasParent =
-          libvmdk_handle_get_utf8_parent_filename_size(handle_, &parentName, &error);
-      if (hasParent < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-      if (hasParent == 1 && parentName > 1) {
-        throw ReadFailure(ReadFailure::kSystemError,
-                          "a differencing disk is not supported (its parent image is not read)");
-      }
-      size64_t mediaSize = 0;
-      if (libvmdk_handle_get_media_size(handle_, &mediaSize, &error) != 1) {
-        throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-      }
-      setLength(mediaSize);
-      setAllocation(vmdkAllocation(std::move(layout)));
-    } catch (...) {
-      close();
-      throw;
+    addFile(path);
+    for (const std::string& extent : extents) addFile(extent);
+    size_t parentName = 0;
+    const int hasParent =
+        libvmdk_handle_get_utf8_parent_filename_size(handle_, &parentName, &error);
+    if (hasParent < 0) fail(error);
+    if (hasParent == 1 && parentName > 1) {
+      throw ReadFailure(ReadFailure::kSystemError,
+                        "a differencing disk is not supported (its parent image is not read)");
     }
+    size64_t mediaSize = 0;
+    if (libvmdk_handle_get_media_size(handle_, &mediaSize, &error) != 1) {
+      fail(error);
+    }
+    setLength(mediaSize);
+    setAllocation(vmdkAllocation(std::move(layout)));
   }
-
-  ~VmdkImage() override { close(); }
 
  private:
-  void close() {
-    libvmdk_handle_close(handle_, nullptr);
-    libvmdk_handle_free(&handle_, nullptr);
-  }
-
   // The files of the extents the descriptor names, in its directory dir.
   // With each extent's place in layout, and the table of a sparse one.
   std::vector<std::string> extentFiles(const std::string& dir,
@@ -127,15 +118,6 @@ class VmdkImage : public ContainerImage {
     return files;
   }
 
-  size_t readMedia(uint64_t pos, char* buf, size_t n) const override {
-    libvmdk_error_t* error = nullptr;
-    const ssize_t got =
-        libvmdk_handle_read_buffer_at_offset(handle_, buf, n, static_cast<off64_t>(pos), &error);
-    if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-    return static_cast<size_t>(got);
-  }
-
-  libvmdk_handle_t* handle_ = nullptr;
 };
 
 }  // namespace
