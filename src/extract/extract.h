@@ -29,6 +29,9 @@ struct ExtractOptions {
   bool keepGoing = false;  // an unreadable file is skipped, not the end
   uint64_t maxOutput = 0;  // bytes written at most; 0 for no limit
   std::vector<std::string> hashes;
+  // Where the files go instead of the disk (or the dry run), when set; not
+  // owned, and must outlive the extractor.
+  OutputTree* tree = nullptr;
 };
 
 // Whether a name from a directory entry names a file inside a directory.
@@ -57,7 +60,8 @@ class Extractor {
   ScanSink& sink_;
   ScanTally& tally_;
   const StopToken* stop_;
-  std::unique_ptr<OutputTree> tree_;
+  std::unique_ptr<OutputTree> ownTree_;  // the disk or dry-run tree, unless one was given
+  OutputTree* tree_;
   bool budgetSpent_ = false;
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot
 };

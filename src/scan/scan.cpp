@@ -185,6 +185,7 @@ void Scanner::scan(const Image& image) {
   extract.keepGoing = config_.keepGoing;
   extract.maxOutput = budget();
   extract.hashes = config_.hashes;
+  extract.tree = request_.tree;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
   Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
 

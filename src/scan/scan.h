@@ -9,6 +9,7 @@
 #include "bfsscan/scan.h"
 #include "exit_status.h"
 #include "image.h"
+#include "output_tree.h"
 #include "scan_sink.h"
 #include "stop.h"
 
@@ -17,6 +18,9 @@ struct ScanRequest {
   std::string image;                         // the path, as given
   ImageFormat format = ImageFormat::kAuto;
   bfsscan::ScanConfig config;
+  // Where extracted files go instead of config.directory (in memory, for
+  // the fuzzing targets); not owned. Unset for the command and the library.
+  OutputTree* tree = nullptr;
 };
 
 // Opens and scans request.image and returns the exit status: kExitSuccess
