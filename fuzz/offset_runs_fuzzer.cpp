@@ -2,7 +2,7 @@
 // a naive model that marks every position of every alignment. The input
 // picks the record size (1, 16 or 62) and where the positions lie (near 0,
 // 2^32 or the top of the 64-bit range), then is read as operations of five
-// bytes: add, skipFrom or nextStart, with two positions within 4 KiB.
+// bytes: add, skipFrom or nextStart, with two positions within 1 KiB.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr uint64_t kSpan = 4096;
-constexpr size_t kMaxOperations = 2000;  // far below the number of runs kept
+constexpr uint64_t kSpan = 1024;
+constexpr size_t kMaxOperations = 256;  // far below the number of runs kept
 
 class Model {
  public:
