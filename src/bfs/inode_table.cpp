@@ -84,10 +84,9 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
       }
     }
 
-    // A stretch up to the next hole: the slots whose first two bytes lie
-    // before it.
-    // No more than one slot past the end of the image: a small image needs
-    // a small buffer.
+    // A stretch up to the next hole (the slots whose first two bytes lie
+    // before it), and no more than one slot past the end of the image, so
+    // that a small image needs a small buffer.
     const uint64_t cap = std::min(kSlotsPerRead, std::max(inside, i) - i + 1);
     uint64_t k = std::min(to - i, cap);
     if (unused) {  // up to the next run known to be unused
