@@ -1,74 +1,141 @@
-// libFuzzer target: the whole scan, extraction included, of the input taken
-// as an image, in a private temporary working directory. A violated
-// consistency condition is an expected outcome; anything the sanitizers
-// catch, a crash, a hang or runaway memory is a finding.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <boost/filesystem.hpp>
+// Fuzzing target: the whole scan of the input taken as an image, read from
+// memory and extracted into memory, with the report written to a stream
+// that discards it. Run as by default and once more keeping going past
+// damage; on every input it checks what must always hold:
+//  - every extraction directory is STEM-OFFSET and every file name is one
+//    safe component, so that no path leaves its extraction directory;
+//  - every file written holds exactly the image's bytes at its extent;
+//  - the totals of the end event agree with what was written;
+//  - the status is 0, 2 or 3, and says what the problems say (a file
+//    system without a root directory alone leaves it 0);
+//  - what the plain run reported before it stopped, the keep-going run
+//    reported too, in the same order.
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <ostream>
-#include <streambuf>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "console.h"
+#include "fuzz_check.h"
+#include "memory_image.h"
+#include "memory_tree.h"
 #include "scan.h"
 #include "text_report.h"
 
-namespace fs = boost::filesystem;
-
 namespace {
 
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+// Keeps what the checks need: the events that describe the image (not the
+// problem lines, whose words differ between the runs), the files written,
+// and whether a condition was violated.
+class Recorder : public ScanSink {
+ public:
+  void hit(const HitEvent& e) override {
+    log.push_back("hit " + std::to_string(e.offset) + " " + std::to_string(e.verdict));
+  }
+  void fileSystem(const FileSystemEvent& e) override {
+    log.push_back("fs " + std::to_string(e.base));
+  }
+  void inode(const InodeEvent& e) override {
+    log.push_back("inode " + std::to_string(e.fs) + " " + std::to_string(e.slot) + " " +
+                  std::to_string(e.stage));
+  }
+  void dirent(const DirentEvent& e) override {
+    log.push_back("dirent " + std::to_string(e.fs) + " " + std::to_string(e.ino) + " " + e.name);
+  }
+  void directory(const DirectoryEvent& e) override { log.push_back("directory " + e.path); }
+  void file(const FileEvent& e) override {
+    log.push_back("file " + std::to_string(e.fs) + " " + std::to_string(e.slot) + " " +
+                  std::to_string(e.status) + " " + e.name);
+    if (e.status == FileEvent::kExtracted) extracted.push_back(e);
+    FUZZ_CHECK(e.imageOffset == static_cast<uint64_t>(e.fs) + e.first);
+  }
+  void problem(const ProblemEvent& e) override {
+    // A file system without a root directory is said, but nothing is
+    // missing for it: it leaves the status alone.
+    if (e.what != ProblemEvent::kNoRoot) ++problems;
+    if (e.what == ProblemEvent::kInconsistent) inconsistent = true;
+  }
+
+  std::vector<std::string> log;
+  std::vector<FileEvent> extracted;
+  size_t problems = 0;  // those that make the status 2 or 3
+  bool inconsistent = false;
 };
 
-NullBuffer g_null;
-std::ostream g_discard(&g_null);
-fs::path g_work;
+bool safeComponent(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+struct Run {
+  bfsscan::Outcome outcome;
+  Recorder* recorder;  // owned by sinks
+  SinkList sinks;
+  MemoryTree tree;
+};
+
+void scanOnce(const uint8_t* data, size_t size, bool keepGoing, Run& run) {
+  const MemoryImage image(data, size);
+  ScanRequest request;
+  request.image = "fuzz.img";
+  request.format = ImageFormat::kRaw;
+  request.config.keepGoing = keepGoing;
+  // The default budget without its floor of 1 GiB: memory stays bounded.
+  request.config.maxOutput = 16 * static_cast<uint64_t>(size);
+  request.tree = &run.tree;
+  NullStream discard;
+  StreamConsole console(discard, discard);
+  run.sinks.add(std::make_unique<TextReport>(console, request.image));
+  auto recorder = std::make_unique<Recorder>();
+  run.recorder = recorder.get();
+  run.sinks.add(std::move(recorder));
+  run.outcome = scanImage(&image, request, run.sinks, nullptr);
+}
+
+void checkRun(const uint8_t* data, size_t size, const Run& run) {
+  const bfsscan::Outcome& end = run.outcome;
+  const Recorder& r = *run.recorder;
+  FUZZ_CHECK(end.status == 0 || end.status == 2 || end.status == 3);
+  FUZZ_CHECK((end.status == 3) == r.inconsistent);
+  if (end.status == 0) FUZZ_CHECK(r.problems == 0 && end.reachedEnd);
+  if (r.problems > 0) FUZZ_CHECK(end.status != 0);
+
+  for (const std::string& dir : run.tree.directories()) {
+    FUZZ_CHECK(safeComponent(dir) && dir.compare(0, 5, "fuzz-") == 0);
+  }
+  const std::vector<MemoryTree::Commit>& commits = run.tree.commits();
+  FUZZ_CHECK(commits.size() == r.extracted.size());
+  FUZZ_CHECK(end.filesExtracted == commits.size());
+  uint64_t bytes = 0;
+  for (size_t i = 0; i < commits.size(); ++i) {
+    const MemoryTree::Commit& c = commits[i];
+    const FileEvent& e = r.extracted[i];
+    FUZZ_CHECK(safeComponent(c.name) && c.name == e.name);
+    FUZZ_CHECK(c.directory == e.dir && c.directory == "fuzz-" + std::to_string(e.fs));
+    FUZZ_CHECK(e.imageOffset <= size && e.length <= size - e.imageOffset);
+    FUZZ_CHECK(c.bytes.size() == e.length);
+    FUZZ_CHECK(std::memcmp(c.bytes.data(), data + e.imageOffset, c.bytes.size()) == 0);
+    bytes += e.length;
+  }
+  FUZZ_CHECK(end.bytesWritten == bytes);
+}
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/bfsscan-fuzz-XXXXXX";
-  if (!::mkdtemp(tmpl) || ::chdir(tmpl) != 0) abort();
-  g_work = tmpl;
-  ::atexit([] {
-    boost::system::error_code ec;
-    fs::remove_all(g_work, ec);
-  });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    std::ofstream image("fuzz.img", std::ios::binary | std::ios::trunc);
-    image.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  // Once as by default, once keeping going past damage.
-  for (const bool keepGoing : {false, true}) {
-    ScanRequest request;
-    request.image = "fuzz.img";
-    request.config.keepGoing = keepGoing;
-    request.format = ImageFormat::kRaw;  // the scanner, not the container libraries
-    StreamConsole console(g_discard, g_discard);
-    TextReport report(console, request.image);
-    do_scan(request, report);
-  }
-  // Only extraction directories may have appeared next to the image.
-  boost::system::error_code ec;
-  for (fs::directory_iterator it(g_work, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path name = it->path().filename();
-    if (name == "fuzz.img") continue;
-    if (name.string().rfind("fuzz-", 0) != 0 || !fs::is_directory(it->symlink_status())) {
-      abort();  // something was written outside an extraction directory
-    }
-  }
-  for (fs::directory_iterator it(g_work, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().filename() != "fuzz.img") fs::remove_all(it->path(), ec);
-  }
+  Run plain, keepGoing;
+  scanOnce(data, size, false, plain);
+  checkRun(data, size, plain);
+  scanOnce(data, size, true, keepGoing);
+  checkRun(data, size, keepGoing);
+
+  const std::vector<std::string>& before = plain.recorder->log;
+  const std::vector<std::string>& after = keepGoing.recorder->log;
+  FUZZ_CHECK(before.size() <= after.size());
+  for (size_t i = 0; i < before.size(); ++i) FUZZ_CHECK(before[i] == after[i]);
+  FUZZ_CHECK(plain.outcome.fileSystems <= keepGoing.outcome.fileSystems);
+  if (plain.outcome.status == 0) FUZZ_CHECK(keepGoing.outcome.status == 0);
   return 0;
 }

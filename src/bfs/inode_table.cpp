@@ -84,9 +84,11 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
       }
     }
 
-    // A stretch up to the next hole: the slots whose first two bytes lie
-    // before it.
-    uint64_t k = std::min(to - i, kSlotsPerRead);
+    // A stretch up to the next hole (the slots whose first two bytes lie
+    // before it), and no more than one slot past the end of the image, so
+    // that a small image needs a small buffer.
+    const uint64_t cap = std::min(kSlotsPerRead, std::max(inside, i) - i + 1);
+    uint64_t k = std::min(to - i, cap);
     if (unused) {  // up to the next run known to be unused
       const uint64_t next = unused->nextStart(pos);
       if (next != UINT64_MAX) k = std::min(k, (next - pos + BFS_INODESIZE - 1) / BFS_INODESIZE);
@@ -94,7 +96,10 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
     const uint64_t hole = image_->nextHole(pos);
     if (hole < length) k = std::min(k, std::max<uint64_t>(1, (hole - pos) / BFS_INODESIZE));
 
-    if (!buf) buf = std::make_unique<AlignedBuffer>(kSlotsPerRead * BFS_INODESIZE);
+    if (!buf || buf->size() < k * BFS_INODESIZE) {
+      buf = std::make_unique<AlignedBuffer>(
+          std::min(kSlotsPerRead, std::max(k, inside - std::min(inside, i) + 1)) * BFS_INODESIZE);
+    }
     std::optional<ReadFailure> failure;
     const uint64_t whole = readSlots(*image_, pos, buf->data(), k, failure);
     for (uint64_t j = 0; j < whole; ++j) {

@@ -17,14 +17,17 @@ static_assert(kPiece % BFS_DIRENTSIZE == 0, "entries must not straddle pieces");
 }  // namespace
 
 std::string NameTable::lookup(uint64_t ino) const {
-  if (!names_ || ino > UINT16_MAX) return std::string();
-  const Name& n = names_[ino];
+  if (ino > UINT16_MAX) return std::string();
+  const std::unique_ptr<Page>& page = pages_[ino / kPageSize];
+  if (!page) return std::string();
+  const Name& n = page->names[ino % kPageSize];
   return std::string(n.bytes, n.length);
 }
 
 void NameTable::set(uint16_t ino, const std::string& name) {
-  if (!names_) names_.reset(new Name[UINT16_MAX + 1]());
-  Name& n = names_[ino];
+  std::unique_ptr<Page>& page = pages_[ino / kPageSize];
+  if (!page) page.reset(new Page());
+  Name& n = page->names[ino % kPageSize];
   n.length = static_cast<uint8_t>(std::min<size_t>(name.size(), BFS_DIRNAMELEN));
   std::memcpy(n.bytes, name.data(), n.length);
 }
@@ -61,7 +64,7 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
   const uint64_t imageLength = static_cast<uint64_t>(image.length());
   std::unique_ptr<AlignedBuffer> buf;
   auto read = [&](uint64_t at, uint64_t n) {
-    if (!buf) buf = std::make_unique<AlignedBuffer>(kPiece);
+    if (!buf) buf = std::make_unique<AlignedBuffer>(std::min<uint64_t>(kPiece, length));
     image.readExact(at, buf->data(), static_cast<size_t>(n));
     return buf->data();
   };

@@ -4,6 +4,7 @@
 #ifndef BFSSCAN_ROOT_DIRECTORY_H
 #define BFSSCAN_ROOT_DIRECTORY_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,13 +23,19 @@ class NameTable {
   void set(uint16_t ino, const std::string& name);
 
  private:
-  // Entries carry 16-bit inode numbers and names of at most 14 bytes: one
-  // fixed table (under 1 MiB, made at the first name) holds them all.
+  // Entries carry 16-bit inode numbers and names of at most 14 bytes: a
+  // fixed table holds them all (under 1 MiB), in pages of 256 inode numbers
+  // made at the first name among them, so that a directory of a few names
+  // costs a few KiB.
   struct Name {
     uint8_t length;
     char bytes[BFS_DIRNAMELEN];
   };
-  std::unique_ptr<Name[]> names_;
+  static constexpr size_t kPageSize = 256;
+  struct Page {
+    Name names[kPageSize];
+  };
+  std::array<std::unique_ptr<Page>, (UINT16_MAX + 1) / kPageSize> pages_;
 };
 
 // What the directories of earlier file systems showed: the ranges already

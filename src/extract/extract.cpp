@@ -37,7 +37,10 @@ Extractor::Extractor(const Image& image, const std::string& imagePath,
       sink_(sink),
       tally_(tally),
       stop_(stop),
-      tree_(options.dryRun ? dryRunTree(options.directory) : diskTree(options.directory, stop)) {}
+      ownTree_(options.tree != nullptr ? nullptr
+               : options.dryRun        ? dryRunTree(options.directory)
+                                       : diskTree(options.directory, stop)),
+      tree_(options.tree != nullptr ? options.tree : ownTree_.get()) {}
 
 void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
                         const std::string& text) {

@@ -35,6 +35,9 @@ struct ExtractOptions {
   bool unallocated = false;  // write the free runs and slack of each file system
   bool deleted = false;      // report deleted names, write deleted candidates
   std::string stem;  // of the directories' names; empty: the image's file name's
+  // Where the files go instead of the disk (or the dry run), when set; not
+  // owned, and must outlive the extractor.
+  OutputTree* tree = nullptr;
 };
 
 // Whether a name from a directory entry names a file inside a directory.
@@ -90,7 +93,8 @@ class Extractor {
   ScanSink& sink_;
   ScanTally& tally_;
   const StopToken* stop_;
-  std::unique_ptr<OutputTree> tree_;
+  std::unique_ptr<OutputTree> ownTree_;  // the disk or dry-run tree, unless one was given
+  OutputTree* tree_;
   bool budgetSpent_ = false;
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot
   // The subdirectories of unowned space opened in the file system being done.

@@ -13,7 +13,12 @@ bool hasMagic(const char* p) {
 
 }  // namespace
 
-BlockReader::BlockReader(const Image& image) : image_(image), buf_(kChunk) {}
+// No larger than the image (a block at least): a small image costs little.
+BlockReader::BlockReader(const Image& image)
+    : image_(image),
+      buf_(static_cast<size_t>(std::min<uint64_t>(
+          kChunk, std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(image.length(), 0)),
+                                     BFS_BSIZE)))) {}
 
 bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
@@ -48,7 +53,7 @@ void BlockReader::fill(uint64_t pos) {
   bufLen_ = 0;
   if (pos >= blockwiseUntil_) {
     try {
-      bufLen_ = image_.readUpTo(pos, buf_.data(), kChunk);
+      bufLen_ = image_.readUpTo(pos, buf_.data(), buf_.size());
     } catch (const ReadFailure& failure) {
       // Block by block up to the one that fails: a container's missing end
       // too, so that every block it holds is examined.
@@ -56,7 +61,7 @@ void BlockReader::fill(uint64_t pos) {
           failure.kind() != ReadFailure::kMediaEnds) {
         throw;
       }
-      blockwiseUntil_ = pos + kChunk;
+      blockwiseUntil_ = pos + buf_.size();
     }
   }
   if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_.data(), BFS_BSIZE);

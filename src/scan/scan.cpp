@@ -216,6 +216,7 @@ void Scanner::scan(const Image& image) {
   extract.stem = stem_;
   extract.unallocated = config_.unallocated;
   extract.deleted = config_.deleted;
+  extract.tree = request_.tree;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
   Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
 

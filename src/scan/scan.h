@@ -13,6 +13,7 @@
 #include "image.h"
 #include "results_targets.h"
 #include "stream_input.h"
+#include "output_tree.h"
 #include "scan_sink.h"
 #include "stop.h"
 
@@ -25,6 +26,9 @@ struct ScanRequest {
   // The stream the image comes from, whose next image (named image) is
   // decoded by the scan; null for an image opened as a file.
   StreamInput* stream = nullptr;
+  // Where extracted files go instead of config.directory (in memory, for
+  // the fuzzing targets); not owned. Unset for the command and the library.
+  OutputTree* tree = nullptr;
 };
 
 // The image of a run, opened before any results file is made: the image,
