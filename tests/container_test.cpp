@@ -17,27 +17,6 @@ namespace {
 
 using ::testing::MatchesRegex;
 
-// The path of a program on PATH; empty when it is not installed.
-std::string tool(const std::string& name) {
-  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(path, dir, ':')) {
-    const std::string candidate = dir + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
-// Every line but those naming the image ("scanning F", "end of F").
-std::string body(const std::string& report) {
-  std::istringstream lines(report);
-  std::string line, out;
-  while (std::getline(lines, line)) {
-    if (line.rfind("scanning ", 0) != 0 && line.rfind("end of ", 0) != 0) out += line + "\n";
-  }
-  return out;
-}
-
 // The report up to and including its first line that starts with prefix.
 std::string through(const std::string& report, const std::string& prefix) {
   const size_t at = report.find("\n" + prefix);

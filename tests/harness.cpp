@@ -222,3 +222,22 @@ std::string pattern(size_t n, unsigned seed) {
   }
   return s;
 }
+
+std::string tool(const std::string& name) {
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(path, dir, ':')) {
+    const std::string candidate = dir + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+std::string body(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line, out;
+  while (std::getline(lines, line)) {
+    if (line.rfind("scanning ", 0) != 0 && line.rfind("end of ", 0) != 0) out += line + "\n";
+  }
+  return out;
+}

@@ -102,4 +102,10 @@ mkbfs::Inode rootInode(uint32_t block, uint32_t entries);
 // A string of n bytes that differs from any shifted copy of itself.
 std::string pattern(size_t n, unsigned seed = 1);
 
+// The path of a program on PATH; empty when it is not installed.
+std::string tool(const std::string& name);
+
+// Every line of a report but those naming the image ("scanning F", "end of F").
+std::string body(const std::string& report);
+
 #endif  // BFSSCAN_TESTS_HARNESS_H

@@ -17,26 +17,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-std::string tool(const std::string& name) {
-  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(path, dir, ':')) {
-    const std::string candidate = dir + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
-// Every line but those naming the image.
-std::string body(const std::string& report) {
-  std::istringstream lines(report);
-  std::string line, out;
-  while (std::getline(lines, line)) {
-    if (line.rfind("scanning ", 0) != 0 && line.rfind("end of ", 0) != 0) out += line + "\n";
-  }
-  return out;
-}
-
 // Lines of the report that name the image.
 std::string naming(const std::string& report) {
   std::istringstream lines(report);

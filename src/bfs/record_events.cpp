@@ -23,18 +23,11 @@ bfsscan::Inode inodeFields(const bfsDirent& d, bfsDirent::Stage stage) {
 }
 
 bool detectAndReport(const char* block, int64_t s, ScanSink& sink) {
-  BfsHit found;
-  if (!examine_bfs(block, s, &found)) return false;
   HitEvent hit;
-  hit.offset = found.offset;
-  hit.start = found.start;
-  hit.end = found.end;
-  hit.nr = found.nr;
-  hit.nr2 = found.nr2;
-  hit.verdict = static_cast<HitEvent::Verdict>(found.verdict);
+  if (!examine_bfs(block, s, &hit)) return false;
   sink.hit(hit);
-  check_bfs_hit(found);
-  return found.verdict == BfsHit::kAccepted;
+  check_bfs_hit(hit);
+  return hit.verdict == HitEvent::kAccepted;
 }
 
 bfsDirent decodeAndReport(const char* raw, int64_t fs, uint32_t slot, ScanSink& sink) {

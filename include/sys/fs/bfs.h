@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bfsscan/events.h"
+
 constexpr uint32_t BFS_MAGIC = 0x1BADFACE;
 constexpr uint32_t BFS_BSIZE = 512;  // block size and scan step
 constexpr uint32_t BFS_INODESIZE = 62;
@@ -114,20 +116,9 @@ static_assert(sizeof(bfsSuperBlock) == 512, "no data added to the superblock");
 static_assert(sizeof(bfsDirent) == BFS_INODESIZE, "no data added to an inode");
 static_assert(sizeof(bfsLDirs) == BFS_DIRENTSIZE, "no data added to an entry");
 
-// What a block with the superblock magic says of its table.
-struct BfsHit {
-  enum Verdict {
-    kDiscarded,      // start >= end; the scan goes on
-    kCountMismatch,  // the two slot counts differ (nr != nr2)
-    kAccepted,       // a file system follows
-  };
-  int64_t offset = 0;
-  uint32_t start = 0;
-  uint32_t end = 0;
-  uint64_t nr = 0;   // slots counted
-  uint64_t nr2 = 0;  // slots by division
-  Verdict verdict = kDiscarded;
-};
+// What a block with the superblock magic says of its table: the hit event
+// of the scan (offset, start, end, the two slot counts, the verdict).
+using BfsHit = bfsscan::HitEvent;
 
 // Tests the 512-byte block read at image offset s for the superblock magic;
 // when present, fills hit and returns true. Throws nothing.
