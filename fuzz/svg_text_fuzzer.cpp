@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "svg_map.h"
+#include "xml_text.h"
 
 namespace {
 

@@ -15,7 +15,10 @@
 #include "output_failure.h"
 #include "console.h"
 #include "record_events.h"
+#include "map_layout.h"
 #include "svg_map.h"
+#include "svg_writer.h"
+#include "xml_text.h"
 
 namespace {
 
@@ -338,6 +341,133 @@ TEST(MapTest, TextIsMadeSafeForXml) {
       {"non-character", "\xef\xbf\xbe", "\\xef\\xbf\\xbe"},
   };
   for (const auto& row : rows) EXPECT_EQ(xmlText(row.raw), row.safe) << row.label;
+}
+
+// Hands the events to a model, as the map sink does.
+class ModelFeed : public ScanSink {
+ public:
+  explicit ModelFeed(MapModel& model) : model_(model) {}
+  void start(const std::string& path) override { model_.start(path); }
+  void image(const ImageEvent& e) override { model_.image(e); }
+  void hit(const HitEvent& e) override { model_.hit(e); }
+  void fileSystem(const FileSystemEvent& e) override { model_.fileSystem(e); }
+  void inode(const InodeEvent& e) override { model_.inode(e); }
+  void directory(const DirectoryEvent& e) override { model_.directory(e); }
+  void file(const FileEvent& e) override { model_.file(e); }
+  void problem(const ProblemEvent& e) override { model_.problem(e); }
+  void end(const EndEvent& e) override { model_.end(e); }
+
+ private:
+  MapModel& model_;
+};
+
+TEST(MapTest, LayoutPlacesBandLanesAndLegend) {
+  MapModel model;
+  ModelFeed feed(model);
+  feedSample(feed);
+  const MapLayout l = layOutMap(model);
+
+  EXPECT_EQ(l.band.x0, 20);
+  EXPECT_EQ(l.band.width, 1160);
+  EXPECT_EQ(l.band.span, 0x9000);
+  EXPECT_EQ(l.band.at(0x4800), 600);
+  EXPECT_EQ(l.band.at(-5), 20) << "held at the start";
+  EXPECT_EQ(l.band.at(0x20000), 1180) << "held at the end";
+
+  // The file system at 0, then the one nested in its "disk.img", indented.
+  EXPECT_EQ(l.laneY, (std::vector<double>{162, 226}));
+  ASSERT_EQ(l.laneScale.size(), 2u);
+  EXPECT_EQ(l.laneScale[0].x0, 20);
+  EXPECT_EQ(l.laneScale[0].width, 1160);
+  EXPECT_EQ(l.laneScale[0].span, 0x10000);
+  EXPECT_EQ(l.laneScale[1].x0, 44);
+  EXPECT_EQ(l.laneScale[1].width, 1136);
+  EXPECT_EQ(l.laneScale[1].span, 0x4000);
+  EXPECT_EQ(l.lanesEnd, 290);
+
+  // Keys run in rows from the left, each as wide as its label.
+  ASSERT_GE(l.legend.size(), 7u);
+  const double firstRow[] = {20, 117, 220.5, 343.5, 434, 674, 920.5};
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(l.legend[i].x, firstRow[i]) << l.legend[i].label;
+    EXPECT_EQ(l.legend[i].y, 306) << l.legend[i].label;
+  }
+  EXPECT_EQ(std::string(l.legend.back().cls), "gr");
+  EXPECT_EQ(l.legend.back().y, 324) << "a second row";
+  EXPECT_EQ(l.legendEnd, 342);
+  EXPECT_EQ(l.height, 421) << "the legend, then three problems";
+}
+
+TEST(MapTest, ScaleTicksAreRoundInOneUnit) {
+  const struct {
+    const char* label;
+    double span;
+    int maxTicks;
+    std::vector<double> offsets;
+    std::vector<std::string> labels;
+  } rows[] = {
+      {"one byte", 1, 10, {0, 1}, {"0", "1 B"}},
+      {"36 KiB by 5", 0x9000, 10, {0, 5120, 10240, 15360, 20480, 25600, 30720, 35840},
+       {"0", "5 KiB", "10 KiB", "15 KiB", "20 KiB", "25 KiB", "30 KiB", "35 KiB"}},
+      {"64 KiB in at most 6", 0x10000, 6, {0, 20480, 40960, 61440}, {"0", "20 KiB", "40 KiB", "60 KiB"}},
+      {"tenths of a unit", 1 << 20, 6, {0, 209715.2, 419430.4, 629145.6, 838860.8, 1048576},
+       {"0", "0.2 MiB", "0.4 MiB", "0.6 MiB", "0.8 MiB", "1 MiB"}},
+  };
+  for (const auto& row : rows) {
+    std::vector<double> offsets;
+    std::vector<std::string> labels;
+    for (const MapTick& t : scaleTicks(row.span, row.maxTicks)) {
+      offsets.push_back(t.offset);
+      labels.push_back(t.label);
+    }
+    ASSERT_EQ(offsets.size(), row.offsets.size()) << row.label;
+    for (size_t i = 0; i < offsets.size(); ++i) EXPECT_DOUBLE_EQ(offsets[i], row.offsets[i]) << row.label;
+    EXPECT_EQ(labels, row.labels) << row.label;
+  }
+}
+
+TEST(MapTest, TextIsCutToItsWidth) {
+  const struct {
+    const char* label;
+    std::string text;
+    double width;
+    std::string fitted;
+  } rows[] = {
+      {"fits", "0123456789", 65, "0123456789"},
+      {"one too many", "0123456789A", 65, "0123456..."},
+      {"room for the ellipsis only", "abcd", 20, ""},
+      {"just fits a small room", "abc", 20, "abc"},
+      {"no room", "a", 6, ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(fitText(row.text, row.width), row.fitted) << row.label;
+}
+
+TEST(MapTest, WriterWritesElements) {
+  const std::string longText(600, 'w');
+  const struct {
+    const char* label;
+    void (*draw)(SvgWriter&, const std::string&);
+    std::string svg;
+  } rows[] = {
+      {"rectangle widened to its minimum",
+       [](SvgWriter& w, const std::string&) { w.rect("o2", 1, 2.26, 0.5, 4, "t&amp;", 1.5); },
+       "<g><title>t&amp;</title><rect class=\"o2\" x=\"1.0\" y=\"2.3\" width=\"1.5\" height=\"4.0\"/></g>\n"},
+      {"line", [](SvgWriter& w, const std::string&) { w.line("x", 1, 2, 3, 4, "bad"); },
+       "<g><title>bad</title><line class=\"x\" x1=\"1.0\" y1=\"2.0\" x2=\"3.0\" y2=\"4.0\"/></g>\n"},
+      {"plain text", [](SvgWriter& w, const std::string&) { w.text(5, 6, "a"); },
+       "<text x=\"5.0\" y=\"6.0\">a</text>\n"},
+      {"text of a class, anchored",
+       [](SvgWriter& w, const std::string&) { w.text(5, 6, "a", "s", "end"); },
+       "<text x=\"5.0\" y=\"6.0\" class=\"s\" text-anchor=\"end\">a</text>\n"},
+      {"formatted text longer than a buffer",
+       [](SvgWriter& w, const std::string& s) { w.printf("<%s>%d", s.c_str(), 7); },
+       "<" + longText + ">7"},
+  };
+  for (const auto& row : rows) {
+    StringSvgWriter w;
+    row.draw(w, longText);
+    EXPECT_EQ(w.str(), row.svg) << row.label;
+  }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "svg_map.h"  // xmlText
+#include "xml_text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // bounded memory. The first file systems get a lane each and the first
 // files of a lane are kept one by one; past those limits the rest are only
 // counted, per region of the image or of their file system. The picture is
-// drawn from this by svg_map.
+// laid out from this by map_layout and drawn by map_drawing.
 #ifndef BFSSCAN_MAP_MODEL_H
 #define BFSSCAN_MAP_MODEL_H
 

@@ -4,7 +4,8 @@
 // nested file systems under the file that holds them, colours by outcome,
 // the marks of damage, and a legend. Every item carries a <title>.
 //
-// It gathers what it needs as the events come (map_model.h, bounded) and
+// This sink gathers what it needs as the events come (map_model.h,
+// bounded), lays it out (map_layout.h), draws it (map_drawing.h) and
 // writes the file at the end of the run, however the run ends, under a
 // temporary name beside FILE that is then renamed into place, so that a
 // half-written map never passes for one. FILE "-" is standard output; a
@@ -68,10 +69,5 @@ class MapSink : public ScanSink {
 // The map of the member-th image when a run has several: path with
 // ".member" before its extension ("map.svg", 2: "map.2.svg").
 std::string memberMapPath(const std::string& path, unsigned member);
-
-// Text of any bytes made safe inside XML character data and attribute
-// values: markup characters as entities, a backslash doubled, and control
-// bytes and bytes that are not valid UTF-8 as \xHH.
-std::string xmlText(const std::string& raw);
 
 #endif  // BFSSCAN_SVG_MAP_H
