@@ -13,4 +13,4 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 scripts/build.sh build-asan -DBFSSCAN_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" ctest --test-dir build-asan --output-on-failure -j"$jobs"
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" ctest --test-dir build-asan --output-on-failure -j"$jobs"
