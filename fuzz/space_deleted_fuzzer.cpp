@@ -1,6 +1,6 @@
 // Fuzzing target: the free space of a data area and the deleted candidates
 // and names decoded from raw records. The input gives a data area (its
-// start, 4 bytes, and its length less one, 3 bytes), a 62-byte inode slot,
+// start, 4 bytes, and its length less one, 22 bits of 3 bytes), a 62-byte inode slot,
 // a 16-byte directory entry, then extents of in-use inodes (first block and
 // last block, each as a signed 16-bit step: the first from the area's first
 // block, the last from the first, in 32-bit arithmetic). Checked against a
@@ -58,7 +58,7 @@ void checkName(const uint8_t* entry) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 7 + 62 + 16) return 0;
   const uint32_t start = be32(data);
-  const uint32_t span = uint32_t{data[4]} << 16 | uint32_t{data[5]} << 8 | data[6];
+  const uint32_t span = (uint32_t{data[4]} << 16 | uint32_t{data[5]} << 8 | data[6]) & 0x3fffff;
   const uint32_t end = start > UINT32_MAX - span ? UINT32_MAX : start + span;
   checkCandidate(data + 7, start, end);
   checkName(data + 7 + 62);
