@@ -1,7 +1,7 @@
 // Fuzzing target: the free space of a data area and the deleted candidates
 // and names decoded from raw records. The input gives a data area (its
 // start, 4 bytes, and its length less one, 22 bits of 3 bytes), a 62-byte inode slot,
-// a 16-byte directory entry, then extents of in-use inodes (first block and
+// a 16-byte directory entry, then up to 64 extents of in-use inodes (first block and
 // last block, each as a signed 16-bit step: the first from the area's first
 // block, the last from the first, in 32-bit arithmetic). Checked against a
 // naive model that marks each block of the area: the free runs and the
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool overlap = false, outside = false;
   SpaceMap map(start, end);
   std::vector<std::pair<uint32_t, uint32_t>> extents;
-  for (size_t at = 7 + 62 + 16; at + 4 <= size && extents.size() < 256; at += 4) {
+  for (size_t at = 7 + 62 + 16; at + 4 <= size && extents.size() < 64; at += 4) {
     const auto step = [&](size_t k) {
       return static_cast<uint32_t>(static_cast<int16_t>(data[k] | data[k + 1] << 8));
     };
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // owned() over ranges between the extents' ends.
-  for (size_t i = 0; i + 1 < extents.size() && i < 16; ++i) {
+  for (size_t i = 0; i + 1 < extents.size() && i < 8; ++i) {
     const uint32_t a = std::min(extents[i].first, extents[i + 1].second);
     const uint32_t b = std::max(extents[i].first, extents[i + 1].second);
     for (const auto& range : {std::make_pair(a, b), std::make_pair(a + 1, b - 1)}) {
