@@ -4,15 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Units looked at in one call at most; past that the walk stops and the
-// place it reached counts as data (the next call goes on from there), so
-// that no one call runs long whatever the table holds.
-constexpr uint64_t kMaxSteps = 1 << 20;
-
-}  // namespace
-
 uint64_t bigEndian(const unsigned char* p, size_t width) {
   uint64_t v = 0;
   for (size_t i = 0; i < width; ++i) v = v << 8 | p[i];
@@ -97,7 +88,7 @@ uint64_t AllocationMap::next(uint64_t pos, bool data) {
   if (pos >= length_) return length_;
   const uint64_t size = table_->unitSize();
   uint64_t unit = pos / size;
-  for (uint64_t step = 0; step < kMaxSteps; ++step) {
+  for (uint64_t step = 0; step < maxSteps_; ++step) {
     const UnitRun r = table_->run(unit);
     if (r.data == data) {
       const uint64_t at = unit * size > pos ? unit * size : pos;

@@ -87,8 +87,14 @@ uint64_t littleEndian(const unsigned char* p, size_t width);
 // nextData / nextHole of a media of length bytes from its table.
 class AllocationMap {
  public:
-  AllocationMap(std::unique_ptr<AllocationTable> table, uint64_t length)
-      : table_(std::move(table)), length_(length) {}
+  // Units looked at in one call at most; past that the walk stops and the
+  // place it reached counts as data (the next call goes on from there), so
+  // that no one call runs long whatever the table holds.
+  static constexpr uint64_t kMaxSteps = 1 << 20;
+
+  AllocationMap(std::unique_ptr<AllocationTable> table, uint64_t length,
+                uint64_t maxSteps = kMaxSteps)
+      : table_(std::move(table)), length_(length), maxSteps_(maxSteps) {}
   uint64_t nextData(uint64_t pos);
   uint64_t nextHole(uint64_t pos);
 
@@ -98,6 +104,7 @@ class AllocationMap {
 
   std::unique_ptr<AllocationTable> table_;
   uint64_t length_;
+  uint64_t maxSteps_;
 };
 
 // The tables of each format (each in its own unit), or null where the
