@@ -396,6 +396,32 @@ TEST(Bfsmount, UnreadableBytesAndSignals) {
   }
 }
 
+// From a raw image the bytes of large reads are spliced, not read into the
+// server: counted by the I/O shim, every byte of a 4 MiB file is spliced
+// once (nothing asked twice: the page cache keeps it), and the server reads
+// nothing more than the scan did.
+TEST(Bfsmount, LargeReadsOfARawImageAreSpliced) {
+  SKIP_WITHOUT_FUSE();
+  TempDir work;
+  const std::string data = pattern(4 << 20, 9);
+  writeImage(work / "big.img", {{"big", data}});
+  Mount m;
+  ASSERT_TRUE(m.foreground({work / "big.img"},
+                           {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_COUNT_READS=" + work / "read",
+                            "BFSSCAN_TEST_COUNT_SPLICED=" + work / "spliced",
+                            "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"}))
+      << m.errors();
+  EXPECT_EQ(readFile(m / "big-0/big"), data);
+  EXPECT_EQ(readFile(m / "big-0/big"), data);  // again, from the page cache
+  EXPECT_EQ(m.stop(SIGTERM), 0);
+  EXPECT_EQ(m.errors(), "");
+  const uint64_t spliced = std::stoull(readFile(work / "spliced"));
+  const uint64_t read = std::stoull(readFile(work / "read"));  // spliced included
+  EXPECT_EQ(spliced, data.size());
+  // The scan reads the whole image once.
+  EXPECT_LT(read - spliced, readFile(work / "big.img").size() + (64u << 10));
+}
+
 // 20,000 files: every one listed, and the server's peak memory well within
 // 32 MiB (counted by the kernel: VmHWM).
 TEST(Bfsmount, ManyFilesInBoundedMemory) {
