@@ -1,8 +1,9 @@
-// Preloaded into bfsscan by the tests to play a disk with one bad byte: a
-// read of the image that covers the offset in BFSSCAN_TEST_EIO_AT fails with
-// EIO, and so does a kernel copy from it. It can also interrupt the run or
-// shrink the image at a given offset, count the bytes read, and count the
-// bytes written with pwrite (the non-zero part of a temporary copy).
+// Preloaded into bfsscan and bfsmount by the tests to play a disk with one
+// bad byte: a read of the image that covers the offset in
+// BFSSCAN_TEST_EIO_AT fails with EIO, and so do a kernel copy and a splice
+// from it. It can also interrupt the run or shrink the image at a given
+// offset, count the bytes read, and count the bytes written with pwrite (the
+// non-zero part of a temporary copy).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -17,22 +18,29 @@
 namespace {
 
 // BFSSCAN_TEST_COUNT_READS: a file that gets, at exit, the number of bytes
-// the program read with pread and copy_file_range: a measure of work that
-// does not move with the load of the machine.
+// the program read with pread and copy_file_range, and spliced from a file
+// (an offset given): a measure of work that does not move with the load of
+// the machine. BFSSCAN_TEST_COUNT_SPLICED: the same for the bytes spliced.
 unsigned long long bytesRead = 0;
+unsigned long long bytesSpliced = 0;
 
 void count(ssize_t got) {
   if (got > 0) bytesRead += static_cast<unsigned long long>(got);
 }
 
-__attribute__((destructor)) void writeCount() {
-  const char* path = std::getenv("BFSSCAN_TEST_COUNT_READS");
+void writeNumber(const char* variable, unsigned long long number) {
+  const char* path = std::getenv(variable);
   if (path == nullptr) return;
   const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  const std::string text = std::to_string(bytesRead) + "\n";
+  const std::string text = std::to_string(number) + "\n";
   if (::write(fd, text.data(), text.size()) < 0) std::abort();
   ::close(fd);
+}
+
+__attribute__((destructor)) void writeCount() {
+  writeNumber("BFSSCAN_TEST_COUNT_READS", bytesRead);
+  writeNumber("BFSSCAN_TEST_COUNT_SPLICED", bytesSpliced);
 }
 
 bool coversBadByte(off_t off, size_t n) {
@@ -124,6 +132,22 @@ ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n
   }
   const ssize_t got = real(in, inOff, out, outOff, n, flags);
   count(got);
+  return got;
+}
+
+ssize_t splice(int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigned flags) {
+  static auto real =
+      next<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>("splice");
+  if (inOff) actAt(*inOff, n);
+  if (inOff && coversBadByte(*inOff, n)) {
+    errno = EIO;
+    return -1;
+  }
+  const ssize_t got = real(in, inOff, out, outOff, n, flags);
+  if (inOff) {
+    count(got);
+    if (got > 0) bytesSpliced += static_cast<unsigned long long>(got);
+  }
   return got;
 }
 

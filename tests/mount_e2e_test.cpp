@@ -396,6 +396,56 @@ TEST(Bfsmount, UnreadableBytesAndSignals) {
   }
 }
 
+// From a raw image the bytes of large reads are spliced, not read into the
+// server: counted by the I/O shim, every byte of a 4 MiB file is spliced
+// once (nothing asked twice: the page cache keeps it), and the server reads
+// nothing more than the scan did. A splice that meets a bad byte leaves the
+// request to the ordinary read, which fails it with EIO and says so.
+TEST(Bfsmount, LargeReadsOfARawImageAreSpliced) {
+  SKIP_WITHOUT_FUSE();
+  TempDir work;
+  const std::string data = pattern(4 << 20, 9);
+  const mkbfs::Layout layout =
+      writeImage(work / "big.img", {{"big", data}, {"cut", pattern(100 << 10, 10)}});
+  const uint64_t cut = layout.sblocks[1] * 512ull;
+  Mount m;
+  ASSERT_TRUE(m.foreground({work / "big.img"},
+                           {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_COUNT_READS=" + work / "read",
+                            "BFSSCAN_TEST_COUNT_SPLICED=" + work / "spliced",
+                            "BFSSCAN_TEST_EIO_AT=" + std::to_string(cut + 70000),
+                            "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"}))
+      << m.errors();
+  const std::string scanLines = m.errors();
+  EXPECT_EQ(readFile(m / "big-0/big"), data);
+  EXPECT_EQ(readFile(m / "big-0/big"), data);  // again, from the page cache
+  const int fd = ::open((m / "big-0/cut").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  std::string buf(8192, '\0');
+  errno = 0;
+  EXPECT_EQ(::pread(fd, buf.data(), buf.size(), 69632), -1);
+  EXPECT_EQ(errno, EIO);
+  ::close(fd);
+  EXPECT_EQ(m.stop(SIGTERM), 0);
+  std::string err = m.errors().substr(scanLines.size());
+  const std::string prefix = "bfsmount: error reading " + work / "big.img" +
+                             ": Input/output error (big-0/cut, bytes ";
+  // The request of the two pages read, spliced first; then the kernel asks
+  // again, page by page.
+  const std::string first = prefix + "69632 to 77823 of the file, image offset " +
+                            std::to_string(cut + 69632) + ")\n";
+  ASSERT_EQ(err.substr(0, first.size()), first);
+  for (size_t at = 0, end; at < err.size(); at = end + 1) {
+    end = err.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(err.substr(at, prefix.size()), prefix) << err.substr(at, end - at);
+  }
+  const uint64_t spliced = std::stoull(readFile(work / "spliced"));
+  const uint64_t read = std::stoull(readFile(work / "read"));  // spliced included
+  EXPECT_EQ(spliced, data.size());
+  // The scan reads the whole image once.
+  EXPECT_LT(read - spliced, readFile(work / "big.img").size() + (64u << 10));
+}
+
 // 20,000 files: every one listed, and the server's peak memory well within
 // 32 MiB (counted by the kernel: VmHWM).
 TEST(Bfsmount, ManyFilesInBoundedMemory) {

@@ -1,8 +1,10 @@
 // The mount's tree and operations, through the library, without the kernel.
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <map>
 
 #include "bfsscan/bfsscan.h"
@@ -11,6 +13,7 @@
 #include "mount_options.h"
 #include "mount_tree.h"
 #include "read_ahead.h"
+#include "splice_pipe.h"
 #include "tree_collector.h"
 
 namespace {
@@ -297,4 +300,58 @@ TEST(MountOptions, TheLastMaxReadGivenAgreesWithTheMount) {
       {"a longer key", {"xmax_read=4096"}, 1048576},
   };
   for (const Row& r : rows) EXPECT_EQ(maxReadOption(r.options, 1048576), r.want) << r.label;
+}
+
+// A fill puts exactly the bytes asked for in the pipe, or none: short
+// files, bytes that take more pages than the pipe holds, and what a reader
+// left behind.
+TEST(SplicePipe, AllTheBytesOrNone) {
+  TempDir dir;
+  const std::string path = dir / "data";
+  const std::string data = pattern(100000, 6);
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << data;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  SplicePipe pipe(16 * page);
+  ASSERT_EQ(pipe.capacity(), 16 * page);
+  // What is in the pipe, emptying it.
+  auto drain = [&] {
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipe.readEnd(), buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+    return got;
+  };
+  struct Row {
+    const char* label;
+    uint64_t pos;
+    size_t n;
+    bool filled;
+  };
+  const Row rows[] = {
+      {"whole pages", 0, 16 * page, true},
+      {"from inside a page", 100, 15 * page, true},
+      {"one page more when not aligned", 100, 16 * page - 99, false},
+      {"more than the pipe holds", 0, 16 * page + 1, false},
+      {"up to the end of the file", 90000, 10000, true},
+      {"past the end of the file", 90000, 10001, false},
+      {"far past the end", 1 << 30, 10, false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(pipe.fill(fd, r.pos, r.n), r.filled) << r.label;
+    EXPECT_EQ(drain(), r.filled ? data.substr(r.pos, r.n) : "") << r.label;
+  }
+  // A reader that took only part: the next fill starts from an empty pipe.
+  ASSERT_TRUE(pipe.fill(fd, 0, 3 * page));
+  char part[100];
+  ASSERT_EQ(::read(pipe.readEnd(), part, sizeof part), 100);
+  ASSERT_TRUE(pipe.fill(fd, 5000, 2 * page));
+  EXPECT_EQ(drain(), data.substr(5000, 2 * page));
+  EXPECT_FALSE(pipe.fill(-1, 0, page)) << "no file";
+  EXPECT_EQ(drain(), "");
+  ::close(fd);
 }

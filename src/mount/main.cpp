@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,7 +24,9 @@
 #include "mount_operations.h"
 #include "mount_options.h"
 #include "mount_tree.h"
+#include "public_image.h"
 #include "read_ahead.h"
+#include "splice_pipe.h"
 #include "tree_collector.h"
 
 #ifndef BFSSCAN_VERSION
@@ -54,10 +57,23 @@ class StderrLog : public LineLog {
   }
 };
 
+// The largest read request whose reply can be spliced: the bytes go
+// through the pipe, where they may start inside a page (one page more), then
+// through the FUSE library's pipe of the same size at most, which wants three
+// pages besides them and the reply's header. Without a pipe, a request may
+// be as large as the kernel lets it.
+unsigned largestRequest(const SplicePipe& pipe) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  if (pipe.capacity() < 8 * page) return kLargeRequest;
+  return static_cast<unsigned>(std::min<size_t>(kLargeRequest, pipe.capacity() - 4 * page));
+}
+
 // What the callbacks need, handed to FUSE as its private data.
 struct Server {
   MountOperations* operations;
   unsigned maxRead;  // as the max_read mount option says
+  int rawFd;         // the image's descriptor where it is a raw file, or -1
+  SplicePipe* pipe;  // for replies spliced from rawFd (one request at a time)
 };
 
 Server& server() { return *static_cast<Server*>(fuse_get_context()->private_data); }
@@ -86,6 +102,8 @@ void* fsInit(fuse_conn_info* conn, fuse_config* cfg) {
   // The kernel keeps the smaller of this and the mount's read-ahead, which
   // widenReadAhead() raised before this request could be answered.
   conn->max_readahead = kReadAhead;
+  // Replies spliced into the kernel (see fsReadBuf).
+  conn->want |= conn->capable & FUSE_CAP_SPLICE_WRITE;
   return fuse_get_context()->private_data;
 }
 
@@ -121,6 +139,48 @@ int fsRead(const char*, char* buf, size_t size, off_t offset, fuse_file_info* fi
   return static_cast<int>(operations().read(fi->fh, buf, size, static_cast<uint64_t>(offset)));
 }
 
+// The reply to a read: from a raw image, the bytes go from its page cache
+// through a pipe to the kernel without being copied here. Where they cannot
+// all be spliced (an I/O error, an image that shrank, a pipe too small),
+// they are read the ordinary way, which fails the request as a whole (EIO)
+// and says why on standard error.
+int fsReadBuf(const char*, fuse_bufvec** bufp, size_t size, off_t offset, fuse_file_info* fi) {
+  if (offset < 0) return -EINVAL;
+  Server& s = server();
+  uint64_t pos = 0;
+  size_t n = 0;
+  const int rc = s.operations->extent(fi->fh, size, static_cast<uint64_t>(offset), &pos, &n);
+  if (rc != 0) return rc;
+  // FUSE frees both with free().
+  auto* reply = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
+  if (reply == nullptr) return -ENOMEM;
+  *reply = FUSE_BUFVEC_INIT(n);
+  // Below two pages FUSE would copy the bytes out of the pipe again.
+  const size_t twoPages = 2 * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  if (s.rawFd >= 0 && n >= twoPages && s.pipe->fill(s.rawFd, pos, n)) {
+    reply->buf[0].flags = FUSE_BUF_IS_FD;
+    reply->buf[0].fd = s.pipe->readEnd();
+    *bufp = reply;
+    return 0;
+  }
+  void* bytes = std::malloc(n == 0 ? 1 : n);
+  if (bytes == nullptr) {
+    std::free(reply);
+    return -ENOMEM;
+  }
+  const ssize_t got =
+      s.operations->read(fi->fh, static_cast<char*>(bytes), n, static_cast<uint64_t>(offset));
+  if (got < 0) {
+    std::free(bytes);
+    std::free(reply);
+    return static_cast<int>(got);
+  }
+  reply->buf[0].mem = bytes;
+  reply->buf[0].size = static_cast<size_t>(got);
+  *bufp = reply;
+  return 0;
+}
+
 // Every kind of change is refused.
 int refuse0(const char*) { return -EROFS; }
 int refuseMode(const char*, mode_t) { return -EROFS; }
@@ -133,6 +193,7 @@ fuse_operations fuseOperations() {
   ops.readdir = fsReaddir;
   ops.open = fsOpen;
   ops.read = fsRead;
+  ops.read_buf = fsReadBuf;
   ops.mknod = [](const char*, mode_t, dev_t) { return -EROFS; };
   ops.mkdir = refuseMode;
   ops.unlink = refuse0;
@@ -255,8 +316,13 @@ int main(int argc, char** argv) {
   ImageByteSource source(*image);
   MountOperations mountOperations(tree, source, log, options.image,
                                   directoryAttributes(options.image));
-  Server served{&mountOperations, maxReadOption(options.fuseOptions, kLargeRequest)};
-  std::string fixed = "ro,fsname=bfsmount,subtype=bfs,max_read=" + std::to_string(kLargeRequest);
+  // Replies spliced from a raw image; room for the largest request and what
+  // comes with it where the system lets a pipe grow that far.
+  const int rawFd = image->impl().image->rawFd();
+  SplicePipe pipe(rawFd >= 0 ? 2 * kLargeRequest : 0);
+  const unsigned request = largestRequest(pipe);
+  Server served{&mountOperations, maxReadOption(options.fuseOptions, request), rawFd, &pipe};
+  std::string fixed = "ro,fsname=bfsmount,subtype=bfs,max_read=" + std::to_string(request);
   std::vector<std::string> arguments = {argv[0], "-o", fixed};
   for (const std::string& o : options.fuseOptions) {
     arguments.push_back("-o");

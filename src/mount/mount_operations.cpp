@@ -99,12 +99,21 @@ int MountOperations::open(std::string_view path, int flags, uint64_t* handle) co
   return 0;
 }
 
-ssize_t MountOperations::read(uint64_t handle, char* buffer, size_t size, uint64_t offset) const {
+int MountOperations::extent(uint64_t handle, size_t size, uint64_t offset, uint64_t* imageOffset,
+                            size_t* count) const {
   if (handle >= tree_.totalFiles()) return -EBADF;
   const MountFile& f = tree_.file(handle);
-  if (offset >= f.length) return 0;
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(size, f.length - offset));
-  const uint64_t pos = f.imageOffset + offset;
+  *imageOffset = f.imageOffset + std::min(offset, f.length);
+  *count = offset >= f.length ? 0 : static_cast<size_t>(std::min<uint64_t>(size, f.length - offset));
+  return 0;
+}
+
+ssize_t MountOperations::read(uint64_t handle, char* buffer, size_t size, uint64_t offset) const {
+  uint64_t pos = 0;
+  size_t n = 0;
+  const int rc = extent(handle, size, offset, &pos, &n);
+  if (rc != 0) return rc;
+  if (n == 0) return 0;
   std::string why;
   size_t done = 0;
   try {

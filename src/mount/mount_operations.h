@@ -55,6 +55,10 @@ class MountOperations {
   int open(std::string_view path, int flags, uint64_t* handle) const;
   // Bytes read (0 at or past the end of the file), or -EIO, -EBADF.
   ssize_t read(uint64_t handle, char* buffer, size_t size, uint64_t offset) const;
+  // Where in the image the bytes a read would return lie: *count bytes
+  // (0 at or past the end of the file) from *imageOffset. 0 or -EBADF.
+  int extent(uint64_t handle, size_t size, uint64_t offset, uint64_t* imageOffset,
+             size_t* count) const;
 
  private:
   enum class Kind { kRoot, kFileSystem, kFile };

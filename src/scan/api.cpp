@@ -4,6 +4,7 @@
 
 #include "bfsscan/bfsscan.h"
 #include "image.h"
+#include "public_image.h"
 #include "scan.h"
 
 #ifndef BFSSCAN_VERSION
@@ -11,11 +12,6 @@
 #endif
 
 namespace bfsscan {
-
-struct Image::Impl {
-  std::string path;
-  std::unique_ptr<::Image> image;
-};
 
 Image::Image(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Image::~Image() = default;
