@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,8 +22,9 @@ namespace {
 // the program read with pread and copy_file_range, and spliced from a file
 // (an offset given): a measure of work that does not move with the load of
 // the machine. BFSSCAN_TEST_COUNT_SPLICED: the same for the bytes spliced.
-unsigned long long bytesRead = 0;
-unsigned long long bytesSpliced = 0;
+// (Atomic: the image may be read by two threads at once.)
+std::atomic<unsigned long long> bytesRead{0};
+std::atomic<unsigned long long> bytesSpliced{0};
 
 void count(ssize_t got) {
   if (got > 0) bytesRead += static_cast<unsigned long long>(got);

@@ -18,7 +18,8 @@ BlockReader::BlockReader(const Image& image)
     : image_(image),
       buf_(static_cast<size_t>(std::min<uint64_t>(
           kChunk, std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(image.length(), 0)),
-                                     BFS_BSIZE)))) {}
+                                     BFS_BSIZE)))),
+      pairs_(PairedRead::forImage(image)) {}
 
 bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
@@ -53,7 +54,8 @@ void BlockReader::fill(uint64_t pos) {
   bufLen_ = 0;
   if (pos >= blockwiseUntil_) {
     try {
-      bufLen_ = image_.readUpTo(pos, buf_.data(), buf_.size());
+      bufLen_ = pairs_ ? pairs_->readUpTo(pos, buf_.data(), buf_.size())
+                       : image_.readUpTo(pos, buf_.data(), buf_.size());
     } catch (const ReadFailure& failure) {
       // Block by block up to the one that fails: a container's missing end
       // too, so that every block it holds is examined.

@@ -1,7 +1,7 @@
 // Finds the blocks of the image that start with the magic, in scan order.
 // Only those matter: a block without the magic is passed over in silence.
 // Holes of a sparse image are skipped; the rest is read in large
-// page-aligned pieces. When a large read fails with an error of the system,
+// page-aligned pieces (two halves at once where that helps). When a large read fails with an error of the system,
 // that piece is read block by block, so that every block before a bad one
 // is still examined.
 #ifndef BFSSCAN_BLOCK_READER_H
@@ -9,9 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "aligned_buffer.h"
 #include "image.h"
+#include "paired_read.h"
 
 class BlockReader {
  public:
@@ -32,6 +34,7 @@ class BlockReader {
 
   const Image& image_;
   AlignedBuffer buf_;
+  std::unique_ptr<PairedRead> pairs_;  // null: pieces are read in one go
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
