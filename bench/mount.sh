@@ -9,7 +9,9 @@
 # from the image, then dd of the file through a fresh mount (mounted before
 # and unmounted after each run, so that the mount's page cache starts empty).
 # Both warm (the image in the page cache) and cold (evicted before each run).
-# Timed by bench/measure.c. Needs a build in build/ (or BFSSCAN_BUILD=DIR)
+# Also with bfsmount --direct (reads past the mount's page cache), and the
+# CPU time of dd (user + system) beside each wall time. Timed by
+# bench/measure.c. Needs a build in build/ (or BFSSCAN_BUILD=DIR)
 # with bfsmount, FUSE (as root, or fusermount3), and 0.5 GiB in ${TMPDIR:-/tmp}.
 # Prints a Markdown table on standard output.
 set -euo pipefail
@@ -35,27 +37,35 @@ first=$("$build/bfsscan" -n "$work/disk.img" | sed -n 's/^copying .* \(0x[0-9a-f
 len=$((256 << 20))
 median() { sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 
+# dd through a fresh mount (options $1...): "WALL CPU" on standard output.
+through() {
+  "$build/bfsmount" "$@" "$work/disk.img" "$mnt"
+  read -r st w c _ < <("$measure" "${prep[@]}" -- dd if="$mnt/disk-0/big" of=/dev/null bs=1M)
+  fusermount3 -u "$mnt"
+  [ "$st" = 0 ] || { echo "bench/mount.sh: dd through the mount failed ($st)" >&2; exit 1; }
+  echo "$w $c"
+}
+
+echo "| page cache | image (s) | bfsmount (s) | ratio | --direct (s) | ratio | CPU of dd: image, bfsmount, --direct (ms) |"
+echo "|---|---|---|---|---|---|---|"
 for cache in warm cold; do
   prep=(-w "$work/disk.img")
   [ "$cache" = cold ] && prep=(-s -c "$work/disk.img")
-  image=() through=()
+  image=() icpu=() cached=() ccpu=() direct=() dcpu=()
   for ((i = 0; i < runs; i++)); do
-    read -r st w _ < <("$measure" "${prep[@]}" -- dd if="$work/disk.img" of=/dev/null bs=1M \
+    read -r st w c _ < <("$measure" "${prep[@]}" -- dd if="$work/disk.img" of=/dev/null bs=1M \
       iflag=skip_bytes,count_bytes skip=$((first)) count=$len)
     [ "$st" = 0 ] || { echo "bench/mount.sh: dd of the image failed ($st)" >&2; exit 1; }
-    image+=("$w")
-    "$build/bfsmount" "$work/disk.img" "$mnt"
-    read -r st w _ < <("$measure" "${prep[@]}" -- dd if="$mnt/disk-0/big" of=/dev/null bs=1M)
-    fusermount3 -u "$mnt"
-    [ "$st" = 0 ] || { echo "bench/mount.sh: dd through the mount failed ($st)" >&2; exit 1; }
-    through+=("$w")
+    image+=("$w") icpu+=("$c")
+    read -r w c < <(through)
+    cached+=("$w") ccpu+=("$c")
+    read -r w c < <(through --direct)
+    direct+=("$w") dcpu+=("$c")
     echo "bench/mount.sh: $cache run $((i + 1)) of $runs" >&2
   done
-  mi=$(printf '%s\n' "${image[@]}" | median)
-  mt=$(printf '%s\n' "${through[@]}" | median)
-  if [ "$cache" = warm ]; then
-    echo "| page cache | image (s) | through bfsmount (s) | ratio |"
-    echo "|---|---|---|---|"
-  fi
-  awk -v c="$cache" -v i="$mi" -v t="$mt" 'BEGIN { printf "| %s | %.3f | %.3f | %.2f |\n", c, i, t, t / i }'
+  m() { printf '%s\n' "$@" | median; }
+  awk -v c="$cache" -v i="$(m "${image[@]}")" -v t="$(m "${cached[@]}")" -v d="$(m "${direct[@]}")" \
+    -v ic="$(m "${icpu[@]}")" -v tc="$(m "${ccpu[@]}")" -v dc="$(m "${dcpu[@]}")" \
+    'BEGIN { printf "| %s | %.3f | %.3f | %.2f | %.3f | %.2f | %.0f, %.0f, %.0f |\n",
+             c, i, t, t / i, d, d / i, ic * 1000, tc * 1000, dc * 1000 }'
 done

@@ -4,6 +4,7 @@
 // end of its test, also when the test fails.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -444,6 +445,52 @@ TEST(Bfsmount, LargeReadsOfARawImageAreSpliced) {
   EXPECT_EQ(spliced, data.size());
   // The scan reads the whole image once.
   EXPECT_LT(read - spliced, readFile(work / "big.img").size() + (64u << 10));
+}
+
+// With --direct the mount keeps no pages of its own: each read of a file
+// is spliced from the image again (counted by the I/O shim), the bytes are
+// the same, a private mapping works and a shared one is refused (ENODEV).
+TEST(Bfsmount, DirectReadsGoToTheImageEveryTime) {
+  SKIP_WITHOUT_FUSE();
+  TempDir work;
+  const std::string data = pattern(2 << 20, 11);
+  writeImage(work / "d.img", {{"big", data}});
+  Mount m;
+  ASSERT_TRUE(m.foreground({"--direct", work / "d.img"},
+                           {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_COUNT_SPLICED=" + work / "spliced",
+                            "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"}))
+      << m.errors();
+  const int fd = ::open((m / "d-0/big").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  for (int pass = 0; pass < 2; ++pass) {  // in 1 MiB reads, as cat and dd make them
+    std::string got(data.size(), '\0');
+    for (size_t at = 0; at < got.size(); at += 1 << 20) {
+      ASSERT_EQ(::pread(fd, got.data() + at, 1 << 20, static_cast<off_t>(at)), 1 << 20) << pass;
+    }
+    EXPECT_EQ(got, data) << pass;
+  }
+  struct Row {
+    const char* label;
+    int flags;
+    int error;  // 0: the mapping shows the file's bytes
+  };
+  const Row rows[] = {{"private", MAP_PRIVATE, 0}, {"shared", MAP_SHARED, ENODEV}};
+  for (const Row& r : rows) {
+    errno = 0;
+    void* p = ::mmap(nullptr, data.size(), PROT_READ, r.flags, fd, 0);
+    if (r.error != 0) {
+      EXPECT_EQ(p, MAP_FAILED) << r.label;
+      EXPECT_EQ(errno, r.error) << r.label;
+      continue;
+    }
+    ASSERT_NE(p, MAP_FAILED) << r.label << ": " << std::strerror(errno);
+    EXPECT_EQ(std::string(static_cast<const char*>(p), data.size()), data) << r.label;
+    ::munmap(p, data.size());
+  }
+  ::close(fd);
+  EXPECT_EQ(m.stop(SIGTERM), 0);
+  // Both passes (and the private mapping's pages, read into its own cache).
+  EXPECT_GE(std::stoull(readFile(work / "spliced")), 2ull * data.size());
 }
 
 // 20,000 files: every one listed, and the server's peak memory well within

@@ -74,6 +74,7 @@ struct Server {
   unsigned maxRead;  // as the max_read mount option says
   int rawFd;         // the image's descriptor where it is a raw file, or -1
   SplicePipe* pipe;  // for replies spliced from rawFd (one request at a time)
+  bool direct;       // reads bypass the mount's page cache (--direct)
 };
 
 Server& server() { return *static_cast<Server*>(fuse_get_context()->private_data); }
@@ -131,6 +132,11 @@ int fsOpen(const char* path, fuse_file_info* fi) {
   if (rc != 0) return rc;
   fi->fh = handle;
   fi->keep_cache = 1;
+  // Every read a request of its own, answered from the image (and its page
+  // cache) without filling the mount's: the kernel's cost of a new page of
+  // its own, per 4 KiB, is what makes a large read through the page cache
+  // several times dearer than reading the image.
+  fi->direct_io = server().direct ? 1 : 0;
   return 0;
 }
 
@@ -321,7 +327,8 @@ int main(int argc, char** argv) {
   const int rawFd = image->impl().image->rawFd();
   SplicePipe pipe(rawFd >= 0 ? 2 * kLargeRequest : 0);
   const unsigned request = largestRequest(pipe);
-  Server served{&mountOperations, maxReadOption(options.fuseOptions, request), rawFd, &pipe};
+  Server served{&mountOperations, maxReadOption(options.fuseOptions, request), rawFd, &pipe,
+                options.direct};
   std::string fixed = "ro,fsname=bfsmount,subtype=bfs,max_read=" + std::to_string(request);
   std::vector<std::string> arguments = {argv[0], "-o", fixed};
   for (const std::string& o : options.fuseOptions) {

@@ -14,6 +14,9 @@ const char* const kMountUsageText =
     "  -f, --foreground     stay in the foreground; SIGINT or SIGTERM unmounts\n"
     "  -o OPTIONS           FUSE mount options, comma-separated (allow_other, ...)\n"
     "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --direct         every read goes to the image, past the mount's page\n"
+    "                       cache: faster large reads, slower small ones, and\n"
+    "                       no shared mmap\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "\n"
     "Exit status: 0 after the mount ends, 1 usage error, 2 the image cannot be\n"
@@ -30,12 +33,13 @@ MountCommand usageError(std::string* error, const std::string& text) {
 
 MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
                                    std::string* error) {
-  enum { kFormat = 256 };
+  enum { kFormat = 256, kDirect };
   static const option longOptions[] = {
       {"foreground", no_argument, nullptr, 'f'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {"format", required_argument, nullptr, kFormat},
+      {"direct", no_argument, nullptr, kDirect},
       {nullptr, 0, nullptr, 0},
   };
   optind = 0;  // a fresh parse (GNU: also re-reads the option string)
@@ -54,6 +58,9 @@ MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
         return MountCommand::kHelp;
       case 'V':
         return MountCommand::kVersion;
+      case kDirect:
+        options->direct = true;
+        break;
       case kFormat:  // checked when the image is opened
         options->format = optarg;
         break;

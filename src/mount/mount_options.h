@@ -10,6 +10,7 @@ struct MountOptions {
   std::string mountPoint;
   std::string format = "auto";
   bool foreground = false;
+  bool direct = false;  // reads bypass the mount's page cache
   std::vector<std::string> fuseOptions;  // each as given to -o
 };
 
