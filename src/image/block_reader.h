@@ -3,12 +3,14 @@
 // Holes of a sparse image are skipped; the rest is read in large
 // page-aligned pieces. When a large read fails with an error of the system,
 // that piece is read block by block, so that every block before a bad one
-// is still examined.
+// is still examined. An image held in memory is searched in place, in
+// pieces of the same size, with no buffer at all.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "aligned_buffer.h"
 #include "image.h"
@@ -31,7 +33,9 @@ class BlockReader {
   void fill(uint64_t pos);
 
   const Image& image_;
-  AlignedBuffer buf_;
+  size_t piece_;                       // bytes read at a time
+  std::unique_ptr<AlignedBuffer> buf_;  // made at the first read that needs it
+  const char* data_ = nullptr;          // the piece at bufPos_, in buf_ or in place
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
