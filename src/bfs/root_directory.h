@@ -4,10 +4,10 @@
 #ifndef BFSSCAN_ROOT_DIRECTORY_H
 #define BFSSCAN_ROOT_DIRECTORY_H
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image.h"
 #include "inode_table.h"
@@ -26,7 +26,8 @@ class NameTable {
   // Entries carry 16-bit inode numbers and names of at most 14 bytes: a
   // fixed table holds them all (under 1 MiB), in pages of 256 inode numbers
   // made at the first name among them, so that a directory of a few names
-  // costs a few KiB.
+  // costs a few KiB; the index of the pages is made at the first name, so
+  // that a table without names costs nothing to make, move or drop.
   struct Name {
     uint8_t length;
     char bytes[BFS_DIRNAMELEN];
@@ -35,7 +36,8 @@ class NameTable {
   struct Page {
     Name names[kPageSize];
   };
-  std::array<std::unique_ptr<Page>, (UINT16_MAX + 1) / kPageSize> pages_;
+  static constexpr size_t kPages = (UINT16_MAX + 1) / kPageSize;
+  std::vector<std::unique_ptr<Page>> pages_;  // empty, or kPages of them
 };
 
 // What the directories of earlier file systems showed: the ranges already
