@@ -17,7 +17,7 @@ static_assert(kPiece % BFS_DIRENTSIZE == 0, "entries must not straddle pieces");
 }  // namespace
 
 std::string NameTable::lookup(uint64_t ino) const {
-  if (ino > UINT16_MAX || pages_.empty()) return std::string();
+  if (ino / kPageSize >= pages_.size()) return std::string();
   const std::unique_ptr<Page>& page = pages_[ino / kPageSize];
   if (!page) return std::string();
   const Name& n = page->names[ino % kPageSize];
@@ -25,7 +25,7 @@ std::string NameTable::lookup(uint64_t ino) const {
 }
 
 void NameTable::set(uint16_t ino, const std::string& name) {
-  if (pages_.empty()) pages_.resize(kPages);
+  if (ino / kPageSize >= pages_.size()) pages_.resize(ino / kPageSize + 1);
   std::unique_ptr<Page>& page = pages_[ino / kPageSize];
   if (!page) page.reset(new Page());
   Name& n = page->names[ino % kPageSize];

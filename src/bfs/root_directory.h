@@ -24,20 +24,19 @@ class NameTable {
 
  private:
   // Entries carry 16-bit inode numbers and names of at most 14 bytes: a
-  // fixed table holds them all (under 1 MiB), in pages of 256 inode numbers
-  // made at the first name among them, so that a directory of a few names
-  // costs a few KiB; the index of the pages is made at the first name, so
-  // that a table without names costs nothing to make, move or drop.
+  // table of pages of 32 inode numbers holds them all (under 1 MiB), each
+  // page made at the first name among its numbers, and the index of the
+  // pages grown to the highest one named, so that a directory of a few
+  // names costs a few hundred bytes and a table without names nothing.
   struct Name {
     uint8_t length;
     char bytes[BFS_DIRNAMELEN];
   };
-  static constexpr size_t kPageSize = 256;
+  static constexpr size_t kPageSize = 32;
   struct Page {
     Name names[kPageSize];
   };
-  static constexpr size_t kPages = (UINT16_MAX + 1) / kPageSize;
-  std::vector<std::unique_ptr<Page>> pages_;  // empty, or kPages of them
+  std::vector<std::unique_ptr<Page>> pages_;
 };
 
 // What the directories of earlier file systems showed: the ranges already
