@@ -52,6 +52,7 @@ struct Written {
 // files written, and whether a condition was violated.
 class Recorder : public ScanSink {
  public:
+  Recorder() { log.reserve(256); }  // grown once or not at all for most inputs
   void hit(const HitEvent& e) override {
     log.push_back({Logged::kHit, e.offset, static_cast<uint64_t>(e.verdict), 0, {}});
   }
