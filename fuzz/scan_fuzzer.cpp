@@ -52,7 +52,7 @@ struct Written {
 // files written, and whether a condition was violated.
 class Recorder : public ScanSink {
  public:
-  Recorder() { log.reserve(256); }  // grown once or not at all for most inputs
+  Recorder() { log.reserve(64); }  // not grown at all for many inputs
   void hit(const HitEvent& e) override {
     log.push_back({Logged::kHit, e.offset, static_cast<uint64_t>(e.verdict), 0, {}});
   }
