@@ -100,9 +100,9 @@ struct Run {
   MemoryTree tree;
 };
 
-// The report is written by the keep-going run alone: it sees every event
-// the plain run does, and formatting it twice for a stream that discards
-// it would cost the plain run a tenth of its time.
+// The report is written by the keep-going run alone: it meets every event
+// the plain run does, and formatting the same lines twice for a stream
+// that discards them only doubles what they cost.
 void scanOnce(const uint8_t* data, size_t size, bool keepGoing, Run& run) {
   const MemoryImage image(data, size);
   ScanRequest request;
