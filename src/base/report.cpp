@@ -1,22 +1,18 @@
 #include "report.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace {
-std::ostream& writeBase(std::ostream& out, uint64_t value, const char* format,
-                        const char* prefix) {
+// The digits in lower case after the prefix; zero is written bare.
+std::ostream& writeBase(std::ostream& out, uint64_t value, int base, const char* prefix) {
   if (value == 0) return out << '0';
-  char digits[32];
-  std::snprintf(digits, sizeof digits, format,
-                static_cast<unsigned long long>(value));
-  return out << prefix << digits;
+  char digits[64];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value, base);
+  out << prefix;
+  return out.write(digits, end.ptr - digits);
 }
 }  // namespace
 
-std::ostream& operator<<(std::ostream& out, Hex h) {
-  return writeBase(out, h.value, "%llx", "0x");
-}
+std::ostream& operator<<(std::ostream& out, Hex h) { return writeBase(out, h.value, 16, "0x"); }
 
-std::ostream& operator<<(std::ostream& out, Oct o) {
-  return writeBase(out, o.value, "%llo", "0");
-}
+std::ostream& operator<<(std::ostream& out, Oct o) { return writeBase(out, o.value, 8, "0"); }

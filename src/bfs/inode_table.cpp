@@ -96,14 +96,21 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
     const uint64_t hole = image_->nextHole(pos);
     if (hole < length) k = std::min(k, std::max<uint64_t>(1, (hole - pos) / BFS_INODESIZE));
 
-    if (!buf || buf->size() < k * BFS_INODESIZE) {
-      buf = std::make_unique<AlignedBuffer>(
-          std::min(kSlotsPerRead, std::max(k, inside - std::min(inside, i) + 1)) * BFS_INODESIZE);
-    }
     std::optional<ReadFailure> failure;
-    const uint64_t whole = readSlots(*image_, pos, buf->data(), k, failure);
+    size_t inMemory = static_cast<size_t>(k * BFS_INODESIZE);
+    const char* slots = image_->inPlace(pos, inMemory);
+    uint64_t whole = inMemory / BFS_INODESIZE;
+    if (slots == nullptr) {
+      if (!buf || buf->size() < k * BFS_INODESIZE) {
+        buf = std::make_unique<AlignedBuffer>(
+            std::min(kSlotsPerRead, std::max(k, inside - std::min(inside, i) + 1)) *
+            BFS_INODESIZE);
+      }
+      slots = buf->data();
+      whole = readSlots(*image_, pos, buf->data(), k, failure);
+    }
     for (uint64_t j = 0; j < whole; ++j) {
-      const char* slot = buf->data() + j * BFS_INODESIZE;
+      const char* slot = slots + j * BFS_INODESIZE;
       if (!slotUnused(slot)) used(i + j, slot);
     }
     if (whole < k) {

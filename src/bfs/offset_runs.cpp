@@ -4,6 +4,7 @@
 #include <iterator>
 
 uint64_t OffsetRuns::skipFrom(uint64_t pos) const {
+  if (runs_.empty()) return pos;
   const auto& runs = runs_[pos % size_];
   auto it = runs.upper_bound(pos);
   if (it == runs.begin()) return pos;
@@ -12,6 +13,7 @@ uint64_t OffsetRuns::skipFrom(uint64_t pos) const {
 }
 
 uint64_t OffsetRuns::nextStart(uint64_t pos) const {
+  if (runs_.empty()) return UINT64_MAX;
   const auto& runs = runs_[pos % size_];
   auto it = runs.upper_bound(pos);
   return it == runs.end() ? UINT64_MAX : it->first;
@@ -25,6 +27,7 @@ void OffsetRuns::erase(std::map<uint64_t, uint64_t>& runs,
 
 void OffsetRuns::add(uint64_t first, uint64_t end) {
   if (end <= first) return;
+  if (runs_.empty()) runs_.resize(size_);
   auto& runs = runs_[first % size_];
   auto it = runs.upper_bound(first);
   if (it != runs.begin()) {

@@ -18,7 +18,7 @@
 
 class OffsetRuns {
  public:
-  explicit OffsetRuns(uint32_t recordSize) : size_(recordSize), runs_(recordSize) {}
+  explicit OffsetRuns(uint32_t recordSize) : size_(recordSize) {}
 
   // The end of the known range that holds the record at pos, or pos.
   uint64_t skipFrom(uint64_t pos) const;
@@ -36,7 +36,9 @@ class OffsetRuns {
   void erase(std::map<uint64_t, uint64_t>& runs, std::map<uint64_t, uint64_t>::iterator it);
 
   uint32_t size_;
-  std::vector<std::map<uint64_t, uint64_t>> runs_;  // start -> end, per alignment
+  // start -> end, per alignment; made at the first range, so that a scan
+  // that never adds one costs nothing.
+  std::vector<std::map<uint64_t, uint64_t>> runs_;
   ByLength byLength_;
 };
 

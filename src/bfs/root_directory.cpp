@@ -17,7 +17,7 @@ static_assert(kPiece % BFS_DIRENTSIZE == 0, "entries must not straddle pieces");
 }  // namespace
 
 std::string NameTable::lookup(uint64_t ino) const {
-  if (ino > UINT16_MAX) return std::string();
+  if (ino / kPageSize >= pages_.size()) return std::string();
   const std::unique_ptr<Page>& page = pages_[ino / kPageSize];
   if (!page) return std::string();
   const Name& n = page->names[ino % kPageSize];
@@ -25,6 +25,7 @@ std::string NameTable::lookup(uint64_t ino) const {
 }
 
 void NameTable::set(uint16_t ino, const std::string& name) {
+  if (ino / kPageSize >= pages_.size()) pages_.resize(ino / kPageSize + 1);
   std::unique_ptr<Page>& page = pages_[ino / kPageSize];
   if (!page) page.reset(new Page());
   Name& n = page->names[ino % kPageSize];
@@ -63,7 +64,12 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
   const uint64_t wholeEnd = pos + length / BFS_DIRENTSIZE * BFS_DIRENTSIZE;
   const uint64_t imageLength = static_cast<uint64_t>(image.length());
   std::unique_ptr<AlignedBuffer> buf;
-  auto read = [&](uint64_t at, uint64_t n) {
+  auto read = [&](uint64_t at, uint64_t n) -> const char* {
+    size_t inMemory = static_cast<size_t>(n);
+    if (const char* bytes = image.inPlace(at, inMemory)) {  // no buffer, no copy
+      if (inMemory < n) throw ReadFailure(ReadFailure::kEndOfImage);
+      return bytes;
+    }
     if (!buf) buf = std::make_unique<AlignedBuffer>(std::min<uint64_t>(kPiece, length));
     image.readExact(at, buf->data(), static_cast<size_t>(n));
     return buf->data();

@@ -4,10 +4,10 @@
 #ifndef BFSSCAN_ROOT_DIRECTORY_H
 #define BFSSCAN_ROOT_DIRECTORY_H
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image.h"
 #include "inode_table.h"
@@ -24,18 +24,19 @@ class NameTable {
 
  private:
   // Entries carry 16-bit inode numbers and names of at most 14 bytes: a
-  // fixed table holds them all (under 1 MiB), in pages of 256 inode numbers
-  // made at the first name among them, so that a directory of a few names
-  // costs a few KiB.
+  // table of pages of 32 inode numbers holds them all (under 1 MiB), each
+  // page made at the first name among its numbers, and the index of the
+  // pages grown to the highest one named, so that a directory of a few
+  // names costs a few hundred bytes and a table without names nothing.
   struct Name {
     uint8_t length;
     char bytes[BFS_DIRNAMELEN];
   };
-  static constexpr size_t kPageSize = 256;
+  static constexpr size_t kPageSize = 32;
   struct Page {
     Name names[kPageSize];
   };
-  std::array<std::unique_ptr<Page>, (UINT16_MAX + 1) / kPageSize> pages_;
+  std::vector<std::unique_ptr<Page>> pages_;
 };
 
 // What the directories of earlier file systems showed: the ranges already

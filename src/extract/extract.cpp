@@ -33,6 +33,7 @@ Extractor::Extractor(const Image& image, const std::string& imagePath,
                      const StopToken* stop)
     : image_(image),
       imagePath_(imagePath),
+      stem_(options.stem.empty() ? fs::path(imagePath).stem().string() : options.stem),
       options_(options),
       sink_(sink),
       tally_(tally),
@@ -48,10 +49,7 @@ void Extractor::problem(ProblemEvent::What what, int64_t fs, int64_t slot,
 }
 
 std::string Extractor::directoryName(int64_t base) const {
-  fs::path dirPath = options_.stem.empty() ? fs::path(imagePath_).stem() : fs::path(options_.stem);
-  dirPath += "-";
-  dirPath += std::to_string(base);
-  return dirPath.string();
+  return stem_ + "-" + std::to_string(base);
 }
 
 bool Extractor::overBudget(uint64_t length, int64_t base, int64_t slot) {

@@ -89,6 +89,7 @@ class Extractor {
 
   const Image& image_;
   std::string imagePath_;
+  std::string stem_;  // of the directories' names, worked out once
   ExtractOptions options_;
   ScanSink& sink_;
   ScanTally& tally_;

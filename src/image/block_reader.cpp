@@ -16,7 +16,7 @@ bool hasMagic(const char* p) {
 // No larger than the image (a block at least): a small image costs little.
 BlockReader::BlockReader(const Image& image)
     : image_(image),
-      buf_(static_cast<size_t>(std::min<uint64_t>(
+      piece_(static_cast<size_t>(std::min<uint64_t>(
           kChunk, std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(image.length(), 0)),
                                      BFS_BSIZE)))),
       pairs_(PairedRead::forImage(image)) {}
@@ -38,7 +38,7 @@ bool BlockReader::next(int64_t& s) {
   }
   if (pos < bufPos_ || pos - bufPos_ + BFS_BSIZE > bufLen_) fill(pos);
   for (uint64_t at = pos; at - bufPos_ + BFS_BSIZE <= bufLen_; at += BFS_BSIZE) {
-    const char* b = buf_.data() + (at - bufPos_);
+    const char* b = data_ + (at - bufPos_);
     if (hasMagic(b)) {
       s = static_cast<int64_t>(at);
       block_ = b;
@@ -51,11 +51,18 @@ bool BlockReader::next(int64_t& s) {
 
 void BlockReader::fill(uint64_t pos) {
   bufPos_ = pos;
+  bufLen_ = piece_;
+  if ((data_ = image_.inPlace(pos, bufLen_)) != nullptr) {
+    if (bufLen_ < BFS_BSIZE) throw ReadFailure(ReadFailure::kEndOfImage);
+    return;
+  }
   bufLen_ = 0;
+  if (!buf_) buf_ = std::make_unique<AlignedBuffer>(piece_);
+  data_ = buf_->data();
   if (pos >= blockwiseUntil_) {
     try {
-      bufLen_ = pairs_ ? pairs_->readUpTo(pos, buf_.data(), buf_.size())
-                       : image_.readUpTo(pos, buf_.data(), buf_.size());
+      bufLen_ = pairs_ ? pairs_->readUpTo(pos, buf_->data(), piece_)
+                       : image_.readUpTo(pos, buf_->data(), piece_);
     } catch (const ReadFailure& failure) {
       // Block by block up to the one that fails: a container's missing end
       // too, so that every block it holds is examined.
@@ -63,9 +70,9 @@ void BlockReader::fill(uint64_t pos) {
           failure.kind() != ReadFailure::kMediaEnds) {
         throw;
       }
-      blockwiseUntil_ = pos + buf_.size();
+      blockwiseUntil_ = pos + piece_;
     }
   }
-  if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_.data(), BFS_BSIZE);
+  if (pos < blockwiseUntil_) bufLen_ = image_.readUpTo(pos, buf_->data(), BFS_BSIZE);
   if (bufLen_ < BFS_BSIZE) throw ReadFailure(ReadFailure::kEndOfImage);
 }

@@ -137,6 +137,19 @@ void Image::readExact(uint64_t pos, char* buf, size_t n) const {
 void Image::forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
                          const std::function<void(const char*, size_t)>& fn) const {
   const size_t size = static_cast<size_t>(len < chunk ? len : chunk);
+  size_t first = size;
+  if (inPlace(pos, first) != nullptr) {  // in memory: no buffer, no copy
+    while (len > 0) {
+      size_t n = static_cast<size_t>(len < size ? len : size);
+      const size_t want = n;
+      const char* bytes = inPlace(pos, n);
+      if (n < want) throw ReadFailure(ReadFailure::kEndOfImage);
+      fn(bytes, n);
+      pos += n;
+      len -= n;
+    }
+    return;
+  }
   const AlignedBuffer buf(size);
   while (len > 0) {
     const size_t n = static_cast<size_t>(len < size ? len : size);

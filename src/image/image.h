@@ -74,6 +74,11 @@ class Image {
   virtual uint64_t nextHole(uint64_t pos) const;
   // Reads up to n bytes at pos; fewer only where the image ends.
   virtual size_t readUpTo(uint64_t pos, char* buf, size_t n) const = 0;
+  // For an image whose media lies in memory: the bytes at pos, read in
+  // place, with n cut to those the image holds (0 past its end), as
+  // readUpTo would have copied them. Null, with n untouched, for an image
+  // that must be read into a buffer (the default).
+  virtual const char* inPlace(uint64_t /*pos*/, size_t& /*n*/) const { return nullptr; }
   // Once the scan has read the whole media: throws ReadFailure when a
   // digest the container stores of the media differs from the bytes read.
   // Does nothing where there is no such digest, or the media was not read
@@ -82,7 +87,8 @@ class Image {
   // Reads exactly n bytes at pos or throws.
   void readExact(uint64_t pos, char* buf, size_t n) const;
   // Reads len bytes from pos in order, in pieces of at most chunk bytes
-  // (sizing one buffer of that size), and hands each piece to fn.
+  // (sizing one buffer of that size; none for an image in memory, whose
+  // bytes are handed over in place), and hands each piece to fn.
   void forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
                     const std::function<void(const char*, size_t)>& fn) const;
 

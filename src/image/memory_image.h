@@ -19,6 +19,7 @@ class MemoryImage : public Image {
   // No file on any device is this image.
   bool isSameFile(dev_t, ino_t) const override { return false; }
   size_t readUpTo(uint64_t pos, char* buf, size_t n) const override;
+  const char* inPlace(uint64_t pos, size_t& n) const override;
 
  private:
   const char* data_;
