@@ -14,7 +14,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <pthread.h>
 
 #include "image.h"
 
@@ -22,6 +22,7 @@ class PairedRead {
  public:
   // Pieces smaller than this are read in one go.
   static constexpr size_t kSmallest = 128 << 10;
+  static constexpr size_t kHelperStack = 256 << 10;
 
   // Null where pairing cannot help: an image that is not a plain file or
   // disk (its library reads one request at a time), or a single core.
@@ -37,6 +38,7 @@ class PairedRead {
 
  private:
   enum class State { kIdle, kPosted, kTaken, kDone, kQuit };
+  bool startHelper();
   void helperLoop();
 
   const Image& image_;
@@ -49,7 +51,8 @@ class PairedRead {
   size_t n_ = 0;
   size_t got_ = 0;
   std::exception_ptr failure_;
-  std::thread helper_;
+  pthread_t helper_{};
+  enum class Helper { kNone, kRunning, kRefused } helperState_ = Helper::kNone;
 };
 
 #endif  // BFSSCAN_PAIRED_READ_H
