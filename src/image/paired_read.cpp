@@ -12,36 +12,17 @@ std::unique_ptr<PairedRead> PairedRead::forImage(const Image& image) {
 }
 
 PairedRead::~PairedRead() {
-  if (helperState_ != Helper::kRunning) return;
+  if (!helper_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     state_ = State::kQuit;
   }
   changed_.notify_all();
-  ::pthread_join(helper_, nullptr);
-}
-
-// A small stack: the helper only reads. A thread the system refuses (a
-// limit on memory or threads) leaves every piece to one read.
-bool PairedRead::startHelper() {
-  if (helperState_ == Helper::kNone) {
-    helperState_ = Helper::kRefused;
-    pthread_attr_t attr;
-    if (::pthread_attr_init(&attr) == 0) {
-      ::pthread_attr_setstacksize(&attr, kHelperStack);
-      auto run = [](void* self) -> void* {
-        static_cast<PairedRead*>(self)->helperLoop();
-        return nullptr;
-      };
-      if (::pthread_create(&helper_, &attr, run, this) == 0) helperState_ = Helper::kRunning;
-      ::pthread_attr_destroy(&attr);
-    }
-  }
-  return helperState_ == Helper::kRunning;
+  helper_.join();
 }
 
 size_t PairedRead::readUpTo(uint64_t pos, char* buf, size_t n) {
-  if (n < kSmallest || !startHelper()) return image_.readUpTo(pos, buf, n);
+  if (n < kSmallest) return image_.readUpTo(pos, buf, n);
   // Halves on page boundaries, for the kernel's copy.
   const size_t half = n / 2 / AlignedBuffer::kAlignment * AlignedBuffer::kAlignment;
   {
@@ -53,7 +34,11 @@ size_t PairedRead::readUpTo(uint64_t pos, char* buf, size_t n) {
     failure_ = nullptr;
     state_ = State::kPosted;
   }
-  changed_.notify_all();
+  if (!helper_.joinable()) {
+    helper_ = std::thread([this] { helperLoop(); });
+  } else {
+    changed_.notify_all();
+  }
   size_t first = 0;
   std::exception_ptr firstFailure;
   try {

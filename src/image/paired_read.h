@@ -14,7 +14,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
+#include <thread>
 
 #include "image.h"
 
@@ -22,7 +22,6 @@ class PairedRead {
  public:
   // Pieces smaller than this are read in one go.
   static constexpr size_t kSmallest = 128 << 10;
-  static constexpr size_t kHelperStack = 256 << 10;
 
   // Null where pairing cannot help: an image that is not a plain file or
   // disk (its library reads one request at a time), or a single core.
@@ -38,7 +37,6 @@ class PairedRead {
 
  private:
   enum class State { kIdle, kPosted, kTaken, kDone, kQuit };
-  bool startHelper();
   void helperLoop();
 
   const Image& image_;
@@ -51,8 +49,7 @@ class PairedRead {
   size_t n_ = 0;
   size_t got_ = 0;
   std::exception_ptr failure_;
-  pthread_t helper_{};
-  enum class Helper { kNone, kRunning, kRefused } helperState_ = Helper::kNone;
+  std::thread helper_;
 };
 
 #endif  // BFSSCAN_PAIRED_READ_H
