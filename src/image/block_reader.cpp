@@ -18,8 +18,7 @@ BlockReader::BlockReader(const Image& image)
     : image_(image),
       piece_(static_cast<size_t>(std::min<uint64_t>(
           kChunk, std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(image.length(), 0)),
-                                     BFS_BSIZE)))),
-      pairs_(PairedRead::forImage(image)) {}
+                                     BFS_BSIZE)))) {}
 
 bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
@@ -61,8 +60,7 @@ void BlockReader::fill(uint64_t pos) {
   data_ = buf_->data();
   if (pos >= blockwiseUntil_) {
     try {
-      bufLen_ = pairs_ ? pairs_->readUpTo(pos, buf_->data(), piece_)
-                       : image_.readUpTo(pos, buf_->data(), piece_);
+      bufLen_ = image_.readUpTo(pos, buf_->data(), piece_);
     } catch (const ReadFailure& failure) {
       // Block by block up to the one that fails: a container's missing end
       // too, so that every block it holds is examined.

@@ -1,10 +1,9 @@
 // Finds the blocks of the image that start with the magic, in scan order.
 // Only those matter: a block without the magic is passed over in silence.
 // Holes of a sparse image are skipped; the rest is read in large
-// page-aligned pieces (two halves at once where that helps). When a large
-// read fails with an error of the system, that piece is read block by
-// block, so that every block before a bad one
-// is still examined. An image held in memory is searched in place, in
+// page-aligned pieces. When a large read fails with an error of the
+// system, that piece is read block by block, so that every block before a
+// bad one is still examined. An image held in memory is searched in place, in
 // pieces of the same size, with no buffer at all.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
@@ -15,7 +14,6 @@
 
 #include "aligned_buffer.h"
 #include "image.h"
-#include "paired_read.h"
 
 class BlockReader {
  public:
@@ -38,7 +36,6 @@ class BlockReader {
   size_t piece_;                       // bytes read at a time
   std::unique_ptr<AlignedBuffer> buf_;  // made at the first read that needs it
   const char* data_ = nullptr;          // the piece at bufPos_, in buf_ or in place
-  std::unique_ptr<PairedRead> pairs_;   // null: pieces are read in one go
   uint64_t bufPos_ = 0;
   size_t bufLen_ = 0;
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
