@@ -1,6 +1,7 @@
 // A disk with a bad spot: everything before it is still examined, reported
 // and extracted, and the run ends with "error reading" and status 2.
 #include <gmock/gmock.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -65,3 +66,47 @@ TEST_F(IoErrorTest, FileCutByTheBadSpotIsNotLeftBehind) {
 }
 
 }  // namespace
+
+// A large image has its second half searched on a second thread; what is
+// reported, extracted and met as damage is what one reader gives (the run
+// on one core, where there is no second thread).
+TEST_F(IoErrorTest, SecondHalfSearchedAtOnceReportsWhatOneReaderDoes) {
+  const uint64_t mib = 1 << 20;
+  {
+    mkbfs::ImageWriter w(img);
+    mkbfs::writeFileSystem(w, 0, {{"a", "first"}});
+    mkbfs::writeFileSystem(w, 200 * mib, {{"b", pattern(mib)}, {"c", "second"}});
+    mkbfs::writeFileSystem(w, 202 * mib + 0x1800, {{"d", "third"}});
+    w.setLength(256 * mib);
+  }
+  struct Row {
+    const char* label;
+    const char* option;
+    uint64_t badAt;  // 0: none
+  } rows[] = {
+      {"whole", "-n", 0},
+      {"extracted", "-p", 0},
+      {"bad byte in the second half", "-n", 200 * mib + 0x4000},
+      {"bad byte in the second half, keep going", "-k", 200 * mib + 0x4000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    RunOptions options;
+    options.env = {"LD_PRELOAD=" EIO_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+    if (row.badAt) options.env.push_back("BFSSCAN_TEST_EIO_AT=" + std::to_string(row.badAt));
+    TempDir two, one;
+    ASSERT_EQ(::symlink(img.c_str(), (two / "bad.img").c_str()), 0);
+    ASSERT_EQ(::symlink(img.c_str(), (one / "bad.img").c_str()), 0);
+    const RunResult r = run({BFSSCAN_BIN, row.option, "bad.img"}, two.path(), options);
+    const RunResult single =
+        run({"/usr/bin/taskset", "-c", "0", BFSSCAN_BIN, row.option, "bad.img"}, one.path(), options);
+    EXPECT_THAT(r.out, HasSubstr("hit magic at 0xc800000 (209715200)\n"));
+    EXPECT_EQ(r.out, single.out);
+    EXPECT_EQ(r.err, single.err);
+    EXPECT_EQ(r.status, single.status);
+    EXPECT_EQ(listTree(two.path()), listTree(one.path()));
+    if (std::string(row.option) == "-p") {
+      EXPECT_EQ(readFile(two / "bad-209715200/b"), pattern(mib));
+    }
+  }
+}

@@ -18,12 +18,38 @@ BlockReader::BlockReader(const Image& image)
     : image_(image),
       piece_(static_cast<size_t>(std::min<uint64_t>(
           kChunk, std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(image.length(), 0)),
-                                     BFS_BSIZE)))) {}
+                                     BFS_BSIZE)))),
+      ahead_(LookAhead::start(image)) {}
 
 bool BlockReader::next(int64_t& s) {
   const uint64_t pos = static_cast<uint64_t>(s);
   const uint64_t length = static_cast<uint64_t>(image_.length());
   if (pos + BFS_BSIZE > length) throw ReadFailure(ReadFailure::kEndOfImage);
+  if (ahead_ && pos >= ahead_->from()) {
+    uint64_t at = pos;
+    switch (ahead_->next(at)) {
+      case LookAhead::Answer::kFound:
+        // Read again, as the scan would have read it: where that fails the
+        // scan reads on from here by itself.
+        try {
+          if (image_.readUpTo(at, found_, BFS_BSIZE) == BFS_BSIZE) {
+            s = static_cast<int64_t>(at);
+            block_ = found_;
+            return true;
+          }
+        } catch (const ReadFailure&) {
+        }
+        ahead_.reset();
+        s = static_cast<int64_t>(at);
+        return false;
+      case LookAhead::Answer::kNone:
+        s = static_cast<int64_t>(std::min(at, length));
+        return false;
+      case LookAhead::Answer::kOwnRead:
+        ahead_.reset();
+        break;
+    }
+  }
   // A hole holds no magic. Where the data goes on is asked once for each
   // stretch of data, not for every piece.
   if (pos >= dataUntil_) {

@@ -3,7 +3,8 @@
 // Holes of a sparse image are skipped; the rest is read in large
 // page-aligned pieces. When a large read fails with an error of the
 // system, that piece is read block by block, so that every block before a
-// bad one is still examined. An image held in memory is searched in place, in
+// bad one is still examined. The second half of a large plain image is
+// searched at the same time on a second thread (look_ahead.h). An image held in memory is searched in place, in
 // pieces of the same size, with no buffer at all.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
@@ -14,6 +15,8 @@
 
 #include "aligned_buffer.h"
 #include "image.h"
+#include "look_ahead.h"
+#include "sys/fs/bfs.h"
 
 class BlockReader {
  public:
@@ -41,6 +44,8 @@ class BlockReader {
   uint64_t blockwiseUntil_ = 0;  // read block by block below this offset
   uint64_t dataUntil_ = 0;       // no hole below this offset
   const char* block_ = nullptr;
+  std::unique_ptr<LookAhead> ahead_;  // the second half's search, if any
+  char found_[BFS_BSIZE];             // a block the search found, read again
 };
 
 #endif  // BFSSCAN_BLOCK_READER_H
