@@ -3,8 +3,8 @@
 // Holes of a sparse image are skipped; the rest is read in large
 // page-aligned pieces. When a large read fails with an error of the
 // system, that piece is read block by block, so that every block before a
-// bad one is still examined. The second half of a large plain image is
-// searched at the same time on a second thread (look_ahead.h). An image held in memory is searched in place, in
+// bad one is still examined. A large plain image is searched at the same
+// time from its middle on a second thread (look_ahead.h). An image held in memory is searched in place, in
 // pieces of the same size, with no buffer at all.
 #ifndef BFSSCAN_BLOCK_READER_H
 #define BFSSCAN_BLOCK_READER_H
@@ -33,7 +33,7 @@ class BlockReader {
   const char* block() const { return block_; }
 
  private:
-  void fill(uint64_t pos);
+  void fill(uint64_t pos, size_t n);  // reads up to n <= piece_ bytes at pos
 
   const Image& image_;
   size_t piece_;                       // bytes read at a time
