@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kCopyPiece = 1 << 20;
 constexpr size_t kKernelCopyPiece = 8 << 20;  // between checks for a signal
+constexpr uint64_t kPageSize = 4096;          // of the kernel's copy
 
 std::string displayPath(const std::string& dir, const std::string& name) {
   fs::path p(dir);
@@ -248,10 +249,13 @@ std::string Extractor::forbidden(const OutputDirectory& dir, const std::string& 
 }
 
 void Extractor::copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher) {
-  // In the kernel where it can: a raw image, a real file, nothing to hash.
+  // In the kernel where it can: a raw image, a real file, nothing to hash,
+  // and the file's bytes starting on a page of the image (from anywhere
+  // else the kernel splits every page it copies in two, and the copy
+  // through a buffer is faster: 0.13 s against 0.16 s for 256 MiB here).
   // Whatever the kernel copy cannot do is left to the plain copy, which
   // tells a read failure from a write one.
-  if (image_.rawFd() >= 0 && out.fd() >= 0 && !hasher.active()) {
+  if (image_.rawFd() >= 0 && out.fd() >= 0 && !hasher.active() && pos % kPageSize == 0) {
     while (n > 0) {
       checkStop(stop_);
       loff_t from = static_cast<loff_t>(pos);
