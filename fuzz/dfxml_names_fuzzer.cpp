@@ -23,30 +23,7 @@ namespace {
 
 // Character data up to (not including) one of stops: checked, entities undone.
 std::string charData(const std::string& doc, size_t& i, const char* stops) {
-  static const char* const kEntities[][2] = {
-      {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}};
-  std::string out;
-  while (i < doc.size() && std::strchr(stops, doc[i]) == nullptr) {
-    FUZZ_CHECK(doc[i] != '<' && doc[i] != '\0');
-    if (doc[i] == '&') {
-      bool known = false;
-      for (const auto& entity : kEntities) {
-        if (doc.compare(i, std::strlen(entity[0]), entity[0]) == 0) {
-          out += entity[1];
-          i += std::strlen(entity[0]);
-          known = true;
-          break;
-        }
-      }
-      FUZZ_CHECK(known);
-      continue;
-    }
-    const size_t at = i;
-    const long cp = nextCodePoint(doc, i);
-    FUZZ_CHECK(cp >= 0 && xmlChar(cp));
-    out.append(doc, at, i - at);
-  }
-  return out;
+  return decodeXmlText(doc, i, stops, "<");
 }
 
 bool nameChar(char c) {

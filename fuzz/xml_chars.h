@@ -1,10 +1,13 @@
 // For the XML checks of the fuzzing targets: UTF-8 decoding of one code
-// point and the Char production of XML 1.0.
+// point, the Char production of XML 1.0, and character data read back.
 #ifndef BFSSCAN_FUZZ_XML_CHARS_H
 #define BFSSCAN_FUZZ_XML_CHARS_H
 
 #include <cstddef>
+#include <cstring>
 #include <string>
+
+#include "fuzz_check.h"
 
 // The code point of the UTF-8 sequence at text[i], advancing i; -1 when
 // the sequence is not valid (overlong, a surrogate, past U+10FFFF, cut).
@@ -28,6 +31,38 @@ inline long nextCodePoint(const std::string& text, size_t& i) {
 inline bool xmlChar(long cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
          (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+// Character data read back from text at i, up to a byte in stops (or the
+// end; null stops reads to the end), advancing i: every byte of forbidden
+// is absent, every '&' is one of the five entities (decoded), and the rest
+// is valid UTF-8 of XML characters.
+inline std::string decodeXmlText(const std::string& text, size_t& i, const char* stops,
+                                 const char* forbidden) {
+  static const char* const kEntities[][2] = {
+      {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}};
+  std::string out;
+  while (i < text.size() && (stops == nullptr || std::strchr(stops, text[i]) == nullptr)) {
+    FUZZ_CHECK(std::strchr(forbidden, text[i]) == nullptr || text[i] == '\0');
+    if (text[i] == '&') {
+      bool known = false;
+      for (const auto& entity : kEntities) {
+        if (text.compare(i, std::strlen(entity[0]), entity[0]) == 0) {
+          out += entity[1];
+          i += std::strlen(entity[0]);
+          known = true;
+          break;
+        }
+      }
+      FUZZ_CHECK(known);
+      continue;
+    }
+    const size_t at = i;
+    const long cp = nextCodePoint(text, i);
+    FUZZ_CHECK(cp >= 0 && xmlChar(cp));
+    out.append(text, at, i - at);
+  }
+  return out;
 }
 
 #endif  // BFSSCAN_FUZZ_XML_CHARS_H
