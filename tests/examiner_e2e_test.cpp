@@ -77,7 +77,9 @@ TEST(ExaminerTest, ListGivesTheFileRecordsOfADryRunWithoutReadingFiles) {
     EXPECT_EQ(l.err, d.err);
     std::vector<Json> files = records(dir / "dry.json", "file");
     for (Json& f : files) {
-      if (f["status"] == "listed") EXPECT_TRUE(f.contains("md5")) << f;
+      if (f["status"] == "listed") {
+        EXPECT_TRUE(f.contains("md5")) << f;
+      }
       f.erase("md5");
     }
     EXPECT_EQ(records(dir / "list.json", "file"), files);
@@ -135,6 +137,29 @@ TEST(ExaminerTest, MkbfsAttributesComeBackInTheListing) {
             "# file system at 65536: 4 inode slots\n"
             "65536\t3\t-rw-r--r--\t0\t0\t1500\t1970-01-01T00:00:00Z\t1970-01-01T00:00:00Z\t"
             "1970-01-01T00:00:00Z\tn-65536/z\n");
+}
+
+TEST(ExaminerTest, MkbfsRefusesAttributesItCannotStore) {
+  TempDir dir;
+  { mkbfs::ImageWriter(dir / "x").write(0, "x"); }
+  const std::string time = "seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ";
+  struct Row {
+    std::string option, err;
+  } rows[] = {
+      {"--mode=9", "mkbfs: --mode takes an octal mode, not '9'\n"},
+      {"--uid=-1", "mkbfs: --uid takes a decimal id, not '-1'\n"},
+      {"--mtime=2024-02-30", "mkbfs: --mtime takes " + time + ", not '2024-02-30'\n"},
+      {"--time=4294967296", "mkbfs: --time takes " + time + ", not '4294967296'\n"},
+      {"--ctime=1969-12-31T23:59:59Z",
+       "mkbfs: --ctime takes " + time + ", not '1969-12-31T23:59:59Z'\n"},
+      {"--gid=y=5", "mkbfs: no file named 'y' is given\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.option);
+    const RunResult r = run({MKBFS_BIN, row.option, "out.img", "x"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, row.err);
+  }
 }
 
 TEST(ExaminerTest, CatWritesWhatExtractionWrites) {

@@ -116,7 +116,10 @@ std::vector<std::string> OneFileSystem::namesOf(uint32_t ino) const {
   }
   const uint64_t pos = imageOffset(base_, root.d_sblock * BFS_BSIZE);
   const uint64_t length = static_cast<uint64_t>(root.d_eoffset - root.d_sblock * BFS_BSIZE) + 1;
-  const uint64_t whole = length / BFS_DIRENTSIZE * BFS_DIRENTSIZE;
+  // The entries that lie inside the image: a directory may run past its end.
+  const uint64_t imageLength = static_cast<uint64_t>(image_.length());
+  const uint64_t inside = pos < imageLength ? std::min(length, imageLength - pos) : 0;
+  const uint64_t whole = inside / BFS_DIRENTSIZE * BFS_DIRENTSIZE;
   std::vector<char> buf(static_cast<size_t>(std::min(kDirectoryPiece, whole)));
   for (uint64_t done = 0; done < whole;) {
     const uint64_t data = image_.nextData(pos + done);  // holes hold free entries
