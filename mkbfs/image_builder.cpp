@@ -107,6 +107,17 @@ uint64_t ImageWriter::length() const {
   return static_cast<uint64_t>(st.st_size);
 }
 
+void applyAttributes(const Attributes& attributes, Inode& inode) {
+  if (attributes.mode) {
+    inode.mode = *attributes.mode < 010000 ? (*attributes.mode | 0100000) : *attributes.mode;
+  }
+  if (attributes.uid) inode.uid = *attributes.uid;
+  if (attributes.gid) inode.gid = *attributes.gid;
+  if (attributes.atime) inode.atime = *attributes.atime;
+  if (attributes.mtime) inode.mtime = *attributes.mtime;
+  if (attributes.ctime) inode.ctime = *attributes.ctime;
+}
+
 void checkFiles(const std::vector<File>& files) {
   if (files.size() > 65535 - 2) throw BuildError("too many files: at most 65533 fit");
   std::set<std::string> seen;
@@ -161,6 +172,7 @@ Layout writeFileSystem(ImageWriter& image, uint64_t base, const std::vector<File
     const bool keepEntry = traces.clearEntry.count(files[i].name) == 0;
     entries.push_back({keepEntry ? ino : uint16_t{0}, files[i].name});
     Inode inode = fileInode(ino, layout.sblocks[i], files[i].data.size());
+    applyAttributes(files[i].attributes, inode);
     if (traces.clearInode.count(files[i].name) != 0) inode.ino = 0;
     image.write(base + slotOffset(ino), inodeSlot(inode));
     image.write(base + layout.sblocks[i] * kBlock, files[i].data);

@@ -5,6 +5,7 @@
 #define MKBFS_IMAGE_BUILDER_H
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -38,10 +39,22 @@ struct DirEntry {
   std::string name;  // up to 14 bytes, stored NUL-padded
 };
 
+// What a file's inode records besides its extent; unset fields keep the
+// defaults of Inode (mode 0100644, owner 0, times 0).
+struct Attributes {
+  std::optional<uint32_t> mode;  // permission bits; a mode without type bits gets 0100000
+  std::optional<uint32_t> uid, gid;
+  std::optional<uint32_t> atime, mtime, ctime;  // seconds since 1970
+};
+
 struct File {
   std::string name;
   std::string data;
+  Attributes attributes = Attributes();
 };
+
+// Applies the attributes that are set to inode.
+void applyAttributes(const Attributes& attributes, Inode& inode);
 
 // Encoders of the on-disk records.
 std::string superblock(uint32_t start, uint32_t end, uint32_t magic = 0x1BADFACE);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "attribute_options.h"
 #include "image_builder.h"
 
 namespace {
@@ -23,6 +24,12 @@ const char kUsage[] =
     "  --marker TEXT       write TEXT into the free blocks and each file's slack\n"
     "  --clear-inode NAME  give the inode of file NAME inode number 0\n"
     "  --clear-entry NAME  give the directory entry of file NAME inode number 0\n"
+    "Attributes (each also as NAME=VALUE for the file NAME only):\n"
+    "  --mode MODE         permission bits in octal (default 644)\n"
+    "  --uid N, --gid N    owner and group (default 0)\n"
+    "  --mtime T, --atime T, --ctime T, --time T (all three)\n"
+    "                      seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ (default 0)\n"
+    "Any option can also be given as --OPTION=VALUE.\n"
     "A FILE named like an option can be given as ./NAME.\n";
 
 std::string readFile(const std::string& path) {
@@ -59,9 +66,25 @@ int main(int argc, char** argv) {
   bool at = false;
   unsigned long long offset = 0;
   mkbfs::Traces traces;
-  while (args.size() >= 2 && args[0].rfind("--", 0) == 0) {
+  mkbfs::AttributeOptions attributes;
+  while (!args.empty() && args[0].rfind("--", 0) == 0) {
+    // --OPTION=VALUE is one argument, --OPTION VALUE two.
+    const size_t eq = args[0].find('=');
+    if (eq != std::string::npos) {
+      args.insert(args.begin() + 1, args[0].substr(eq + 1));
+      args[0].resize(eq);
+    }
+    if (args.size() < 2) break;
     const std::string& value = args[1];
-    if (args[0] == "--at") {
+    bool taken = false;
+    try {
+      taken = attributes.take(args[0], value);
+    } catch (const mkbfs::BuildError& e) {
+      std::cerr << "mkbfs: " << e.what() << "\n";
+      return 1;
+    }
+    if (taken) {  // an attribute, given to the files below
+    } else if (args[0] == "--at") {
       char* end = nullptr;
       errno = 0;
       offset = std::strtoull(value.c_str(), &end, 0);
@@ -97,8 +120,10 @@ int main(int argc, char** argv) {
   try {
     std::vector<mkbfs::File> files;
     for (size_t i = 1; i < args.size(); ++i) {
-      files.push_back({baseName(args[i]), readFile(args[i])});
+      const std::string name = baseName(args[i]);
+      files.push_back({name, readFile(args[i]), attributes.forFile(name)});
     }
+    attributes.checkNames(files);
     mkbfs::checkFiles(files);
     mkbfs::ImageWriter image(args[0], !at);
     const mkbfs::Layout layout = mkbfs::writeFileSystem(image, offset, files, traces);

@@ -19,6 +19,7 @@
 #include "hashing.h"
 #include "image.h"
 #include "json_lines.h"
+#include "open_binding.h"
 #include "record_queue.h"
 
 namespace py = pybind11;
@@ -134,4 +135,5 @@ PYBIND11_MODULE(_native, m) {
            py::arg("preserve"), py::arg("hashes"), py::arg("max_output"))
       .def("next_line", &NativeScan::nextLine)
       .def("close", &NativeScan::close);
+  defineOpen(m);
 }

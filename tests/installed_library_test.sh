@@ -21,16 +21,16 @@ done
 cd "$work"
 export PKG_CONFIG_PATH="$P/lib/pkgconfig"
 libdir=$(pkg-config --variable=libdir bfsscan)
-for ex in list_files sha256_files; do
+for ex in list_files sha256_files cat_file; do
   # shellcheck disable=SC2046
   c++ -std=c++17 -Wall -Wextra -Werror "$src/examples/$ex.cpp" $(pkg-config --cflags --libs bfsscan) \
       -Wl,-rpath,"$libdir" -o "pc-$ex"
 done
-sh "$here/examples_test.sh" "$mkbfs" "$work/pc-list_files" "$work/pc-sha256_files"
+sh "$here/examples_test.sh" "$mkbfs" "$work/pc-list_files" "$work/pc-sha256_files" "$work/pc-cat_file"
 
 cmake -S "$src/examples" -B cm -DCMAKE_PREFIX_PATH="$P" >/dev/null
 cmake --build cm >/dev/null
-sh "$here/examples_test.sh" "$mkbfs" "$work/cm/list_files" "$work/cm/sha256_files"
+sh "$here/examples_test.sh" "$mkbfs" "$work/cm/list_files" "$work/cm/sha256_files" "$work/cm/cat_file"
 
 site=$(echo "$P"/lib/python3.*/site-packages)
 [ -d "$site/bfsscan" ] || { echo "no Python module in $P/lib/python3.*/site-packages"; exit 1; }

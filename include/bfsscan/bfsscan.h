@@ -4,6 +4,7 @@
 #define BFSSCAN_BFSSCAN_H
 
 #include "bfsscan/events.h"
+#include "bfsscan/file_system.h"
 #include "bfsscan/image.h"
 #include "bfsscan/scan.h"
 #include "bfsscan/stop_token.h"

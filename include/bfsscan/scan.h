@@ -44,6 +44,9 @@ struct ScanConfig {
   // With dryRun: files are listed without reading their bytes; only a file
   // that runs past the end of the image is known to fail.
   bool listOnly = false;
+  // Examine only the file system whose superblock is at this byte offset
+  // (no other block is read); none there is a read problem, status 2.
+  std::optional<int64_t> offset;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

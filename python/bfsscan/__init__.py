@@ -3,14 +3,27 @@
 bfsscan.scan(image) runs the scan that the bfsscan command runs and yields
 its records as dicts, the same that ``bfsscan --json=FILE`` writes, ending
 with the "end" record that carries the exit status.
+
+bfsscan.open(image) finds the file systems without reading any file's bytes
+and reads the files on demand: ``with bfsscan.open("disk.img") as img:
+img.file_systems[0].file(3).read()``.
 """
 
+import datetime
+import io
 import json
 import os
 
 from . import _native
 
-__all__ = ["scan", "Scan", "__version__"]
+__all__ = ["scan", "Scan", "open", "OpenImage", "FileSystem", "File", "FileError",
+           "ImageError", "__version__"]
+
+# A file that cannot be read (no such inode, not a regular file, bytes past
+# the end of the image or unreadable), or no file system at an offset.
+FileError = _native.FileError
+# The image cannot be opened or read.
+ImageError = _native.ImageError
 
 __version__ = _native.version()
 
@@ -81,3 +94,180 @@ def scan(image, *, extract_to=None, keep_going=False, preserve=False, format="au
         max_output,
     )
     return Scan(native)
+
+
+def _utc(seconds):
+    return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+
+
+class File:
+    """One file of a file system: its inode's fields and its bytes.
+
+    name and path are str (bytes that are not UTF-8 kept as surrogates, as
+    os.fsdecode does); path is where extraction would put it, relative
+    (None when extraction would leave it out). mtime, atime and ctime are
+    datetime objects in UTC; extent is (first block, last block) and
+    image_offset the image offset of the first byte.
+    """
+
+    def __init__(self, file_system, fields):
+        self._fs = file_system
+        self.inode = fields["ino"]
+        self.slot = fields["slot"]
+        self.name = os.fsdecode(fields["name"])
+        path = fields.get("path")
+        self.path = None if path is None else os.fsdecode(path)
+        self.length = fields["length"]
+        self.mode = fields["mode"]
+        self.uid = fields["uid"]
+        self.gid = fields["gid"]
+        self.mtime = _utc(fields["mtime"])
+        self.atime = _utc(fields["atime"])
+        self.ctime = _utc(fields["ctime"])
+        self.extent = (fields["first_block"], fields["last_block"])
+        self.image_offset = fields["image_offset"]
+
+    def __repr__(self):
+        return "<bfsscan.File %r inode %d of the file system at %d>" % (
+            self.name, self.inode, self._fs.offset)
+
+    def _native(self):
+        return self._fs._native_fs().file(self.slot, False)
+
+    def read(self):
+        """The file's bytes, as extraction writes them (raises FileError)."""
+        native = self._native()
+        return native.read(0, self.length)
+
+    def open(self):
+        """A seekable binary file object reading the image on demand."""
+        return _FileReader(self._native(), self.length)
+
+
+class _FileReader(io.RawIOBase):
+    def __init__(self, native, length):
+        super().__init__()
+        self._file = native
+        self._length = length
+        self._pos = 0
+
+    def readable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def readinto(self, buffer):
+        view = memoryview(buffer).cast("B")
+        data = self._file.read(self._pos, len(view))
+        view[:len(data)] = data
+        self._pos += len(data)
+        return len(data)
+
+    def seek(self, offset, whence=io.SEEK_SET):
+        if whence == io.SEEK_SET:
+            pos = offset
+        elif whence == io.SEEK_CUR:
+            pos = self._pos + offset
+        elif whence == io.SEEK_END:
+            pos = self._length + offset
+        else:
+            raise ValueError("invalid whence %r" % (whence,))
+        if pos < 0:
+            raise ValueError("negative seek position %d" % pos)
+        self._pos = pos
+        return pos
+
+    def tell(self):
+        return self._pos
+
+
+class FileSystem:
+    """One file system: offset (bytes into the image), inside (the offset of
+    the file system holding it, or None), inode_count (slots, as the
+    superblock gives them), files (the files a listing finds) and
+    file(inode)."""
+
+    def __init__(self, image, offset, end, slot_count, inside):
+        self._image = image
+        self.offset = offset
+        self.end = end
+        self.inode_count = slot_count
+        self.inside = inside
+        self.files = []
+        self._fs = None
+
+    def __repr__(self):
+        return "<bfsscan.FileSystem at %d, %d files>" % (self.offset, len(self.files))
+
+    def _native_fs(self):
+        if self._fs is None:
+            self._fs = self._image._opened().file_system(self.offset)
+        return self._fs
+
+    def file(self, inode):
+        """The file of inode number inode (raises FileError)."""
+        fields = self._native_fs().file(inode, False).info()
+        names = fields["names"]
+        fields["name"] = names[0] if names else b""
+        return File(self, fields)
+
+
+class OpenImage:
+    """An image opened by bfsscan.open(); close() (or leaving a with block)
+    closes it."""
+
+    def __init__(self, image, format, offset):
+        self._native = _native.Opened(os.fsencode(image), format)
+        self._offset = offset
+        self._file_systems = None
+        self.problems = []
+        if offset is not None:
+            self._native.file_system(offset)  # raises FileError when none is there
+
+    def _opened(self):
+        if self._native is None:
+            raise ValueError("the image is closed")
+        return self._native
+
+    @property
+    def file_systems(self):
+        """The file systems found (only the one at offset, when given)."""
+        if self._file_systems is None:
+            systems, files, problems = self._opened().list(self._offset)
+            self.problems = problems
+            result, by_offset, holders = [], {}, []
+            for s in systems:
+                while holders and s["offset"] > holders[-1].offset + holders[-1].end:
+                    holders.pop()
+                fs = FileSystem(self, s["offset"], s["end"], s["slot_count"],
+                                holders[-1].offset if holders else None)
+                holders.append(fs)
+                result.append(fs)
+                by_offset.setdefault(fs.offset, fs)
+            for f in files:
+                fs = by_offset.get(f["fs"])
+                if fs is not None:
+                    fs.files.append(File(fs, f))
+            self._file_systems = result
+        return self._file_systems
+
+    def close(self):
+        self._native = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+
+def open(image, *, format="auto", offset=None):
+    """Opens the image at path image for bfsscan's file systems and files.
+
+    format: as for scan(). offset: the byte offset of one file system to
+    open without scanning the rest of the image (FileError when there is
+    none). Nothing is read until file_systems or a file is asked for.
+    """
+    return OpenImage(image, format, offset)

@@ -8,7 +8,9 @@
 #include "body_file.h"
 #include "dfxml_sink.h"
 #include "exit_status.h"
+#include "inode_command.h"
 #include "json_lines.h"
+#include "list_sink.h"
 #include "options.h"
 #include "output_failure.h"
 #include "progress.h"
@@ -62,6 +64,12 @@ ScanRequest scanRequest(const ScanOptions& options) {
   config.hashes = options.hashes;
   config.unallocated = options.unallocated;
   config.deleted = options.deleted;
+  if (options.list) {  // nothing written, no file's bytes read
+    config.dryRun = true;
+    config.listOnly = true;
+    config.unallocated = false;
+  }
+  if (options.offsetGiven) config.offset = options.offset;
   return request;
 }
 
@@ -87,6 +95,7 @@ int main(int argc, char** argv) {
   bfsscan::StopToken stop;
   installSignalHandlers(stop);
   Terminal terminal;
+  if (options.cat || options.stat) return runInodeCommand(options, terminal, &stop);
 
   // Every results file is checked against the others and against every file
   // of the image before any of them is created or truncated.
@@ -115,11 +124,12 @@ int main(int argc, char** argv) {
 
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
-      options.dfxmlFile != "-";
+      options.dfxmlFile != "-" && !options.list;
   try {
     CommandSinks sinks(terminal);
     sinks.add(std::make_unique<TextReport>(terminal, options.image, reportToStdout));
     sinks.add(std::make_unique<Progress>(terminal));  // drawn after the length line
+    if (options.list) sinks.add(std::make_unique<ListSink>(terminal));
     if (!options.bodyFile.empty()) {
       const bool md5 =
           std::find(options.hashes.begin(), options.hashes.end(), "md5") != options.hashes.end();

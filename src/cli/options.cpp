@@ -36,6 +36,13 @@ const char kUsageText[] =
     "                       STEM-OFFSET/.bfsscan-unallocated\n"
     "      --deleted        also report deleted names and write deleted candidates\n"
     "                       into STEM-OFFSET/.bfsscan-deleted (candidates only)\n"
+    "      --list           one tab-separated line per file (fs, inode, mode, uid,\n"
+    "                       gid, length, mtime, atime, ctime, path); no file's bytes\n"
+    "                       are read, nothing is written\n"
+    "      --cat=FS:INODE   the bytes of one file to standard output; FS is the file\n"
+    "                       system's byte offset (FS:slot=N: a deleted candidate)\n"
+    "      --stat=FS:INODE  the details of one inode, one 'key: value' a line\n"
+    "      --offset=N       examine only the file system at byte offset N\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -52,7 +59,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage };
+                kDeleted, kMaxImage, kList, kCat, kStat, kOffset };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -71,6 +78,10 @@ const option kLongOptions[] = {
     {"unallocated", no_argument, nullptr, kUnallocated},
     {"deleted", no_argument, nullptr, kDeleted},
     {"max-image", required_argument, nullptr, kMaxImage},
+    {"list", no_argument, nullptr, kList},
+    {"cat", required_argument, nullptr, kCat},
+    {"stat", required_argument, nullptr, kStat},
+    {"offset", required_argument, nullptr, kOffset},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -135,6 +146,22 @@ std::vector<char*> dashImagesAsOperands(int argc, char** argv) {
   args.insert(args.end(), images.begin(), images.end());
   args.push_back(nullptr);
   return args;
+}
+
+// What --list, --cat, --stat and --offset cannot be combined with, or null.
+const char* examinerClash(const ScanOptions& o) {
+  if (o.list + o.cat + o.stat > 1) return "only one of --list, --cat and --stat can be given";
+  const bool resultsFile =
+      !o.bodyFile.empty() || !o.jsonFile.empty() || !o.mapFile.empty() || !o.dfxmlFile.empty();
+  if ((o.cat || o.stat) && (resultsFile || o.offsetGiven || o.unallocated || o.deleted ||
+                            !o.hashes.empty() || !o.directory.empty() || o.dryRun || o.preserve)) {
+    return "--cat and --stat take no other option but --format and --max-image";
+  }
+  if (o.list && (o.bodyFile == "-" || o.jsonFile == "-" || o.mapFile == "-" ||
+                 o.dfxmlFile == "-")) {
+    return "--list takes standard output: give the results file a name";
+  }
+  return nullptr;
 }
 
 Command usageError(std::string* error, const std::string& text) {
@@ -216,6 +243,21 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kDfxml: options->dfxmlFile = arg; break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
+      case kList: options->list = true; break;
+      case kCat:
+      case kStat:
+        if (!parseInodeTarget(arg, &options->target)) {
+          return usageError(error, std::string(c == kCat ? "--cat" : "--stat") +
+                                       " takes FS:INODE or FS:slot=N, not '" + arg + "'");
+        }
+        (c == kCat ? options->cat : options->stat) = true;
+        break;
+      case kOffset:
+        if (!parseOffset(arg, &options->offset)) {
+          return usageError(error, "--offset takes a byte offset, not '" + arg + "'");
+        }
+        options->offsetGiven = true;
+        break;
       case kHash:
         if (!parseHashList(arg, &options->hashes)) {
           return usageError(error, "--hash takes md5, sha1 or sha256, comma-separated, not '" +
@@ -250,6 +292,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       }
     }
   }
+  if (const char* clash = examinerClash(*options)) return usageError(error, clash);
   options->image = argv[optind];
   return Command::kScan;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image.h"
+#include "inode_target.h"
 
 struct ScanOptions {
   std::string image;
@@ -28,6 +29,12 @@ struct ScanOptions {
   bool unallocated = false;  // --unallocated: free runs and slack
   bool deleted = false;      // --deleted: deleted names and candidates
   std::vector<std::string> hashes;  // --hash: md5, sha1, sha256
+  bool list = false;  // --list: one line per file, no file's bytes read, nothing written
+  bool cat = false;   // --cat=FS:INODE: one file's bytes to standard output
+  bool stat = false;  // --stat=FS:INODE: one inode's details
+  InodeTarget target;  // of --cat or --stat
+  bool offsetGiven = false;  // --offset=N: only the file system at N
+  int64_t offset = 0;
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };

@@ -142,6 +142,11 @@ void Extractor::extractUnowned(int64_t base, const InodeTable& inodes, uint32_t 
           const uint64_t n = ev.imageOffset >= imageLength
                                  ? 0
                                  : std::min(ev.length, imageLength - ev.imageOffset);
+          if (options_.listOnly) {  // listed where it would go, its bytes not read
+            ev.path = directoryName(base) + "/" + kDeletedDir + "/slot-" + std::to_string(d.slot);
+            sink_.deleted(ev);
+            return;
+          }
           FileHasher hasher(options_.hashes);
           ev.path = writeRun(base, kDeletedDir, "slot-" + std::to_string(d.slot), ev.imageOffset,
                              n, "deleted candidate in slot " + std::to_string(d.slot), &hasher);

@@ -55,6 +55,8 @@ class Scanner {
   // problems; null when there is no image at all.
   std::unique_ptr<Image> decode(StreamInput& input);
   void scan(const Image& image);
+  // The scan of one block only (ScanConfig::offset): the file system there.
+  void scanOne(const Image& image, Extractor& extractor, int64_t base);
   // Reports, checks and extracts the file system whose superblock is block;
   // returns what went wrong in it, if anything.
   std::optional<Failure> processFileSystem(const Image& image, Extractor& extractor,
@@ -219,6 +221,10 @@ void Scanner::scan(const Image& image) {
   extract.tree = request_.tree;
   const std::string& stemOf = config_.stemOf.empty() ? request_.image : config_.stemOf;
   Extractor extractor(image, stemOf, extract, sink_, tally_, stop_);
+  if (config_.offset) {
+    scanOne(image, extractor, *config_.offset);
+    return;
+  }
 
   BlockReader blocks(image);
   // The run of unreadable blocks being passed over (keep-going).
@@ -283,6 +289,42 @@ void Scanner::scan(const Image& image) {
     f.read = failure;
     report(f, Next::kStop);
   }
+}
+
+void Scanner::scanOne(const Image& image, Extractor& extractor, int64_t base) {
+  position_ = base;
+  char block[BFS_BSIZE];
+  bool read = false;
+  if (base >= 0 && base % BFS_BSIZE == 0 &&
+      static_cast<uint64_t>(base) + BFS_BSIZE <= static_cast<uint64_t>(length_)) {
+    try {
+      image.readExact(static_cast<uint64_t>(base), block, BFS_BSIZE);
+      read = true;
+    } catch (const ReadFailure& failure) {
+      checkStop(stop_);
+      Failure f;
+      f.read = failure;
+      report(f, Next::kStop);
+      return;
+    }
+  }
+  fsBase_ = base;
+  if (read) {
+    if (const std::optional<Failure> f = processFileSystem(image, extractor, block, base)) {
+      if (f->kind == Failure::kRead) checkStop(stop_);
+      report(*f, Next::kStop);
+      return;
+    }
+  }
+  fsBase_ = -1;
+  if (tally_.fileSystems == 0) {
+    tally_.incomplete = true;
+    problem(ProblemEvent::kReadError, -1, static_cast<uint64_t>(std::max<int64_t>(base, 0)),
+            "bfsscan: no file system at " + std::to_string(base) + " of " +
+                escapeForDiag(request_.image));
+    return;
+  }
+  reachedEnd_ = true;
 }
 
 bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure) {
