@@ -44,6 +44,9 @@ struct ScanConfig {
   // With dryRun: files are listed without reading their bytes; only a file
   // that runs past the end of the image is known to fail.
   bool listOnly = false;
+  // Bytes an image that arrives compressed, archived or piped may decode
+  // to (--max-image); 0: no limit. The default is 16 TiB.
+  uint64_t maxImage = 16ull << 40;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.
@@ -54,8 +57,11 @@ using Outcome = EndEvent;
 BFSSCAN_API Outcome scan(const Image& image, const ScanConfig& config, Sink& sink,
              const StopToken* stop = nullptr);
 
-// Opens path (as format) and scans it; a failure to open is reported to
-// sink as the command reports it, with status 2.
+// Opens path (as format, any name Image::open takes) as the command does
+// and scans it; a failure to open is reported to sink as the command
+// reports it, with status 2. An archive's members are scanned one after
+// another, each announced by a member event; its outcome is then the worst
+// status with the totals summed.
 BFSSCAN_API Outcome scan(const std::string& path, const std::string& format, const ScanConfig& config,
              Sink& sink, const StopToken* stop = nullptr);
 
