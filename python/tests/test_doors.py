@@ -8,6 +8,7 @@ import json
 import os
 import shutil
 import subprocess
+import threading
 
 import pytest
 
@@ -182,3 +183,42 @@ def test_every_door_refuses_or_takes_as_empty_alike(tmp_path, monkeypatch, label
         listed = run([LIST_FILES, "in"], tmp_path)
         assert (listed.returncode, listed.stdout, listed.stderr.decode()) == (status, b"", err)
     assert mounted(tmp_path, "in", None) == (2, mount_err, None)
+
+
+class Endless:
+    """A file object that never ends, counting the reads made of it."""
+
+    def __init__(self):
+        self.reads = 0
+
+    def read(self, n):
+        self.reads += 1
+        return b"\0" * n
+
+
+class Stalled(Endless):
+    """One that waits for bytes that come only once it is released."""
+
+    def __init__(self):
+        super().__init__()
+        self.release = threading.Event()
+
+    def read(self, n):
+        self.reads += 1
+        self.release.wait()
+        return b"\0" * n
+
+
+@pytest.mark.parametrize("source,records", [(Endless, 0), (Endless, 1), (Stalled, 0)],
+                         ids=["endless, closed at once", "endless, after a record", "stalled"])
+def test_a_stream_abandoned_midway_ends_its_scan(source, records):
+    # close() returns (a hang here is the failure), and the feeder ends.
+    source = source()
+    scan = bfsscan.scan(source, max_image=1 << 24)
+    if records:  # the limit met: the problem comes before the image
+        assert next(scan)["text"].endswith("(--max-image); the rest was not read")
+    scan.close()
+    if isinstance(source, Stalled):
+        source.release.set()
+    scan._feeder.join(60)
+    assert not scan._feeder.is_alive() and source.reads >= 1
