@@ -209,6 +209,14 @@ struct DeletedNameEvent {
   std::string name;
 };
 
+// An archive's member about to be scanned, before its start event: the
+// archive as given and the member's path in it. Its events follow as for
+// any image, under the name "ARCHIVE:MEMBER".
+struct MemberEvent {
+  std::string archive;
+  std::string name;
+};
+
 // Receives the events of a scan. Every method may throw to end the scan as
 // an output failure; the end event comes however the scan ends.
 class BFSSCAN_API Sink {
@@ -240,6 +248,8 @@ class BFSSCAN_API Sink {
   // Whether output this sink owns could not be written while the run went
   // on (a closed standard output); makes the status 2.
   virtual bool lostOutput() const { return false; }
+  // An archive's member begins (see MemberEvent).
+  virtual void member(const MemberEvent&) {}
 };
 
 }  // namespace bfsscan

@@ -24,9 +24,19 @@ class BFSSCAN_API ImageError : public std::runtime_error {
 class BFSSCAN_API Image {
  public:
   // Opens path as format: "auto" (told by signature or a split set's
-  // names), "raw", "ewf", "split", "vhd", "vhdx", "vmdk" or "qcow".
-  // Throws ImageError, or std::invalid_argument for an unknown format.
+  // names), "raw", "ewf", "split", "vhd", "vhdx", "vmdk" or "qcow", or a
+  // compression or archive ("gzip", "xz", "lzma", "zstd", "bzip2", "lz4",
+  // "lzip", "compress"; "tar", "zip", "7zip", "cpio", "iso9660", "ar",
+  // "xar", "rar"), as the command reads it: "-" is standard input; standard
+  // input, a named pipe, a compressed image or an archive of one image is
+  // decoded whole into a spool in $TMPDIR (at most maxImage bytes, 0: no
+  // limit; 16 TiB by default) and read as raw, or as the container it holds.
+  // Throws ImageError (also for a stream that does not decode whole, and an
+  // archive of several images, which scan(path, ...) reads one by one), or
+  // std::invalid_argument for an unknown format.
   static std::unique_ptr<Image> open(const std::string& path, const std::string& format = "auto");
+  static std::unique_ptr<Image> open(const std::string& path, const std::string& format,
+                                     uint64_t maxImage);
   ~Image();
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;

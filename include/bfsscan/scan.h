@@ -47,6 +47,9 @@ struct ScanConfig {
   // Examine only the file system whose superblock is at this byte offset
   // (no other block is read); none there is a read problem, status 2.
   std::optional<int64_t> offset;
+  // Bytes an image that arrives compressed, archived or piped may decode
+  // to (--max-image); 0: no limit. The default is 16 TiB.
+  uint64_t maxImage = 16ull << 40;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.
@@ -57,8 +60,11 @@ using Outcome = EndEvent;
 BFSSCAN_API Outcome scan(const Image& image, const ScanConfig& config, Sink& sink,
              const StopToken* stop = nullptr);
 
-// Opens path (as format) and scans it; a failure to open is reported to
-// sink as the command reports it, with status 2.
+// Opens path (as format, any name Image::open takes) as the command does
+// and scans it; a failure to open is reported to sink as the command
+// reports it, with status 2. An archive's members are scanned one after
+// another, each announced by a member event; its outcome is then the worst
+// status with the totals summed.
 BFSSCAN_API Outcome scan(const std::string& path, const std::string& format, const ScanConfig& config,
              Sink& sink, const StopToken* stop = nullptr);
 

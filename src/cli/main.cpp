@@ -17,9 +17,9 @@
 #include "results_file.h"
 #include "results_targets.h"
 #include "scan.h"
+#include "scan_input.h"
 #include "scan_sink.h"
 #include "signals.h"
-#include "stream_input.h"
 #include "svg_map.h"
 #include "terminal.h"
 #include "terminal_summary.h"
@@ -111,12 +111,14 @@ int main(int argc, char** argv) {
   }
   // Standard input, a pipe, a compressed image or an archive is read as a
   // stream of images; anything else is opened as a file.
-  const std::unique_ptr<StreamInput> stream =
-      StreamInput::open(options.image, options.format, options.streamFormat, options.maxImage,
-                        options.keepGoing);
-  OpenedImage opened;
-  if (!stream) opened = openForScan(options.image, options.format);
-  const std::string onImage = results.clashWithImage(opened.image.get(), options.image);
+  InputSpec spec;
+  spec.path = options.image;
+  spec.format = options.format;
+  spec.streamFormat = options.streamFormat;
+  spec.maxImage = options.maxImage;
+  spec.keepGoing = options.keepGoing;
+  ScanInput input(spec);
+  const std::string onImage = results.clashWithImage(input.file(), options.image);
   if (!onImage.empty()) {
     std::cerr << "bfsscan: " << onImage << "\n";
     return kExitUsage;
@@ -158,20 +160,8 @@ int main(int argc, char** argv) {
     sinks.add(std::move(summary));  // last: after every other sink has ended
     ScanRequest request = scanRequest(options);
     request.resultsFiles = &results;
-    if (!stream) {
-      return scanImage(opened.image.get(), request, sinks, &stop,
-                       opened.failure ? &*opened.failure : nullptr)
-          .status;
-    }
-    // Each image of the stream in turn; the status is the worst of theirs.
-    int worst = kExitSuccess;
-    request.stream = stream.get();
-    while (stream->next(&request.image)) {
-      const int status = scanImage(nullptr, request, sinks, &stop).status;
-      worst = std::max(worst, status);
-      if (status > kExitInconsistent) break;  // interrupted
-    }
-    return worst;
+    // Each image of a stream in turn; the status is the worst of theirs.
+    return input.scan(request, sinks, &stop).status;
   } catch (const OutputFailure& failure) {
     // a results file or map that cannot be created
     terminal.err() << "bfsscan: " << failure.what() << std::endl;

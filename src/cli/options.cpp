@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "hashing.h"
-#include "stream_signature.h"
+#include "stream_input.h"
 
 const char kUsageText[] =
     "usage: bfsscan [OPTION]... IMAGE\n"
@@ -218,11 +218,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case 'h': asked = Command::kHelp; break;
       case 'V': asked = Command::kVersion; break;
       case kFormat:
-        options->streamFormat.clear();
-        if (kindOfFormatName(arg) != StreamKind::kNone) {
-          options->format = ImageFormat::kAuto;
-          options->streamFormat = arg;
-        } else if (!parseImageFormat(arg, &options->format)) {
+        if (!parseInputFormat(arg, &options->format, &options->streamFormat)) {
           return usageError(error, "unknown image format '" + arg + "'");
         }
         break;

@@ -88,6 +88,13 @@ bool parseImageFormat(const std::string& name, ImageFormat* format) {
   return false;
 }
 
+bool holdsContainer(const Image& file, const std::string& path) {
+  for (const Format& f : kFormats) {
+    if (f.open != nullptr && f.recognises != nullptr && f.recognises(file, path)) return true;
+  }
+  return false;
+}
+
 std::unique_ptr<Image> openImage(const std::string& path, ImageFormat format) {
   // The file itself is opened first in every case: what cannot be read as a
   // file (a directory, a pipe, a missing file) fails alike in every format.

@@ -138,6 +138,10 @@ bool parseImageFormat(const std::string& name, ImageFormat* format);
 // Throws ReadFailure.
 std::unique_ptr<Image> openImage(const std::string& path, ImageFormat format);
 
+// Whether file (opened raw) at path carries a container's signature, or
+// starts a split set: what openImage(path, kAuto) opens as a container.
+bool holdsContainer(const Image& file, const std::string& path);
+
 // Image offset of the file-system offset off in the file system at base:
 // the base plus the unsigned 32-bit offset, summed in 64 bits.
 inline uint64_t imageOffset(int64_t base, uint32_t off) {

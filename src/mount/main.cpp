@@ -1,4 +1,5 @@
-// bfsmount: scans an image as bfsscan -k -n does and serves what it found,
+// bfsmount: scans an image as bfsscan -k -n does (reading what bfsscan
+// reads: containers, compressed images, archives, pipes) and serves what it found,
 // read-only, through FUSE: one directory per file system, its files read
 // from the image at the moment they are asked for.
 #define FUSE_USE_VERSION 31
@@ -24,8 +25,9 @@
 #include "mount_operations.h"
 #include "mount_options.h"
 #include "mount_tree.h"
-#include "public_image.h"
+#include "image_sequence.h"
 #include "read_ahead.h"
+#include "scan_input.h"
 #include "splice_pipe.h"
 #include "tree_collector.h"
 
@@ -35,7 +37,6 @@
 
 namespace {
 
-constexpr int kExitUsage = 1;
 constexpr int kExitFailure = 2;
 constexpr unsigned kLargeRequest = 1u << 20;  // bytes a read request may ask for
 // Bytes the kernel may read ahead: several requests queue up, so that the
@@ -288,14 +289,18 @@ int main(int argc, char** argv) {
   const std::string shownImage = escapeForDiag(options.image);
   const std::string shownMountPoint = escapeForDiag(options.mountPoint);
 
-  std::unique_ptr<bfsscan::Image> image;
-  try {
-    image = bfsscan::Image::open(options.image, options.format);
-  } catch (const std::invalid_argument& e) {
-    log.line(std::string("bfsmount: ") + e.what() + " (see bfsmount --help)");
+  // Opened as bfsscan opens it: a stream (standard input, a pipe, a
+  // compressed image, an archive) is decoded during the scan.
+  InputSpec spec;
+  if (!parseInputFormat(options.format, &spec.format, &spec.streamFormat)) {
+    log.line("bfsmount: unknown image format '" + options.format + "' (see bfsmount --help)");
     return kExitUsage;
-  } catch (const bfsscan::ImageError& e) {
-    log.line("bfsmount: cannot open " + shownImage + ": " + e.what());
+  }
+  spec.path = options.image;
+  spec.keepGoing = true;
+  ScanInput input(spec);
+  if (const ReadFailure* failure = input.failure()) {
+    log.line("bfsmount: cannot open " + shownImage + ": " + failure->description());
     return kExitFailure;
   }
   // Known before a long scan: a mount point that cannot be one.
@@ -317,14 +322,21 @@ int main(int argc, char** argv) {
   config.maxOutput = 0;
   MountTree tree;
   TreeCollector collector(tree, log);
-  bfsscan::scan(*image, config, collector);
+  ImageSequence source;
+  ScanRequest scan;
+  scan.config = config;
+  scan.keepImage = [&](std::unique_ptr<::Image> image) { source.add(std::move(image)); };
+  const bfsscan::Outcome outcome = input.scan(scan, collector, nullptr);
+  if (outcome.fileSystems == 0) {
+    log.line("bfsmount: no file system found in " + shownImage + "; nothing mounted");
+    return kExitFailure;
+  }
 
-  ImageByteSource source(*image);
   MountOperations mountOperations(tree, source, log, options.image,
                                   directoryAttributes(options.image));
   // Replies spliced from a raw image; room for the largest request and what
   // comes with it where the system lets a pipe grow that far.
-  const int rawFd = image->impl().image->rawFd();
+  const int rawFd = source.rawFd();
   SplicePipe pipe(rawFd >= 0 ? 2 * kLargeRequest : 0);
   const unsigned request = largestRequest(pipe);
   Server served{&mountOperations, maxReadOption(options.fuseOptions, request), rawFd, &pipe,

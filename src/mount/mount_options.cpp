@@ -7,20 +7,23 @@
 
 const char* const kMountUsageText =
     "Usage: bfsmount [OPTIONS] IMAGE MOUNTPOINT\n"
-    "Mounts every BFS file system found in IMAGE, read-only, one directory each\n"
+    "Mounts every BFS file system found in IMAGE (anything bfsscan reads; - is\n"
+    "standard input), read-only, one directory each\n"
     "(named as bfsscan names its extraction directories), under MOUNTPOINT.\n"
     "Unmount with fusermount3 -u MOUNTPOINT.\n"
     "\n"
     "  -f, --foreground     stay in the foreground; SIGINT or SIGTERM unmounts\n"
     "  -o OPTIONS           FUSE mount options, comma-separated (allow_other, ...)\n"
-    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow\n"
+    "      --format=FORMAT  auto (default), raw, ewf, split, vhd, vhdx, vmdk, qcow;\n"
+    "                       gzip, xz, lzma, zstd, bzip2, lz4, lzip, compress;\n"
+    "                       tar, zip, 7zip, cpio, iso9660, ar, xar, rar\n"
     "      --direct         every read goes to the image, past the mount's page\n"
     "                       cache: faster large reads, slower small ones, and\n"
     "                       no shared mmap\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "\n"
     "Exit status: 0 after the mount ends, 1 usage error, 2 the image cannot be\n"
-    "opened or the mount fails.\n";
+    "opened, holds no file system, or the mount fails.\n";
 
 namespace {
 

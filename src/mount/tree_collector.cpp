@@ -1,5 +1,11 @@
 #include "tree_collector.h"
 
+void TreeCollector::image(const bfsscan::ImageEvent& e) {
+  imageStart_ = imagesEnd_;
+  imagesEnd_ += static_cast<uint64_t>(e.length > 0 ? e.length : 0);
+  fs_ = -1;
+}
+
 void TreeCollector::directory(const bfsscan::DirectoryEvent& e) {
   fs_ = -1;
   if (tree_.addFileSystem(e.path, e.fs)) {
@@ -14,7 +20,7 @@ void TreeCollector::file(const bfsscan::FileEvent& e) {
   if (fs_ < 0 || e.fs != fs_) return;
   MountFileInfo info;
   info.name = e.name;
-  info.imageOffset = e.imageOffset;
+  info.imageOffset = imageStart_ + e.imageOffset;
   info.length = e.length;
   info.mode = e.inode.mode;
   info.uid = e.inode.uid;

@@ -1,6 +1,8 @@
 // The sink that builds a mount's tree from a scan: every file system's
 // extraction directory and every file the dry run listed, as extraction
-// would write it; the scan's problems go to the log, as the mount's.
+// would write it; the scan's problems go to the log, as the mount's. The
+// images of a stream (an archive's members) lie one after another: a
+// file's offset is its image's start plus its offset in that image.
 #ifndef BFSSCAN_TREE_COLLECTOR_H
 #define BFSSCAN_TREE_COLLECTOR_H
 
@@ -11,6 +13,7 @@
 class TreeCollector : public bfsscan::Sink {
  public:
   TreeCollector(MountTree& tree, LineLog& log) : tree_(tree), log_(log) {}
+  void image(const bfsscan::ImageEvent& e) override;
   void directory(const bfsscan::DirectoryEvent& e) override;
   void file(const bfsscan::FileEvent& e) override;
   void problem(const bfsscan::ProblemEvent& e) override;
@@ -21,6 +24,8 @@ class TreeCollector : public bfsscan::Sink {
 
   MountTree& tree_;
   LineLog& log_;
+  uint64_t imageStart_ = 0;  // of the image being scanned, in the range of all
+  uint64_t imagesEnd_ = 0;   // where the next image starts
   int64_t fs_ = -1;  // base of the file system being collected, -1 when none
   bool full_ = false;
 };

@@ -6,6 +6,7 @@
 #include "image.h"
 #include "public_image.h"
 #include "scan.h"
+#include "scan_input.h"
 
 #ifndef BFSSCAN_VERSION
 #define BFSSCAN_VERSION "unknown"
@@ -16,15 +17,38 @@ namespace bfsscan {
 Image::Image(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Image::~Image() = default;
 
+namespace {
+
+// The image format and stream format named; throws std::invalid_argument.
+void parseFormat(const std::string& name, ImageFormat* format, std::string* streamFormat) {
+  if (!parseInputFormat(name, format, streamFormat)) {
+    throw std::invalid_argument("unknown image format '" + name + "'");
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<Image> Image::open(const std::string& path, const std::string& format) {
+  return open(path, format, ScanConfig().maxImage);
+}
+
+std::unique_ptr<Image> Image::open(const std::string& path, const std::string& format,
+                                   uint64_t maxImage) {
   ImageFormat f;
-  if (!parseImageFormat(format, &f)) throw std::invalid_argument("unknown image format '" + format + "'");
+  std::string streamFormat;
+  parseFormat(format, &f, &streamFormat);
   auto impl = std::make_unique<Impl>();
   impl->path = path;
+  InputSpec spec;
+  spec.path = path;
+  spec.format = f;
+  spec.streamFormat = streamFormat;
+  spec.maxImage = maxImage;
+  ScanInput input(spec);
   try {
-    impl->image = openImage(path, f);
-  } catch (const ReadFailure& failure) {
-    throw ImageError(failure.description());
+    impl->image = input.single();
+  } catch (const std::runtime_error& e) {
+    throw ImageError(e.what());
   }
   return std::unique_ptr<Image>(new Image(std::move(impl)));
 }
@@ -50,13 +74,14 @@ Outcome scan(const Image& image, const ScanConfig& config, Sink& sink, const Sto
 
 Outcome scan(const std::string& path, const std::string& format, const ScanConfig& config,
              Sink& sink, const StopToken* stop) {
+  InputSpec spec;
+  spec.path = path;
+  parseFormat(format, &spec.format, &spec.streamFormat);
+  spec.maxImage = config.maxImage;
+  spec.keepGoing = config.keepGoing;
   ScanRequest request;
-  request.image = path;
-  if (!parseImageFormat(format, &request.format)) {
-    throw std::invalid_argument("unknown image format '" + format + "'");
-  }
   request.config = config;
-  return scanImage(nullptr, request, sink, stop);
+  return ScanInput(spec).scan(request, sink, stop);
 }
 
 const char* version() { return BFSSCAN_VERSION; }

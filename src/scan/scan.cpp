@@ -330,9 +330,9 @@ void Scanner::scanOne(const Image& image, Extractor& extractor, int64_t base) {
 bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure) {
   const std::string& f = request_.image;
   int status = kExitSuccess;
+  std::unique_ptr<Image> opened;
   try {
     sink_.start(f);
-    std::unique_ptr<Image> opened;
     if (openFailure != nullptr) {
       checkStop(stop_);
       Failure open;
@@ -396,6 +396,7 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
     if (end.status == kExitSuccess) end.status = kExitIncomplete;
   }
   if (end.status == kExitSuccess && sink_.lostOutput()) end.status = kExitIncomplete;
+  if (request_.keepImage && opened) request_.keepImage(std::move(opened));
   return end;
 }
 

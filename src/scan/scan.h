@@ -4,6 +4,7 @@
 #ifndef BFSSCAN_SCAN_H
 #define BFSSCAN_SCAN_H
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct ScanRequest {
   // Where extracted files go instead of config.directory (in memory, for
   // the fuzzing targets); not owned. Unset for the command and the library.
   OutputTree* tree = nullptr;
+  // When set, receives every image the scan read, after its end event (a
+  // mount serves files from them); images of a stream are kept open.
+  std::function<void(std::unique_ptr<Image>)> keepImage;
 };
 
 // The image of a run, opened before any results file is made: the image,

@@ -237,6 +237,13 @@ class FilterSource : public ByteSource {
     la_->archive_read_support_format_raw(a_);
     if (la_->archive_read_open(a_, this, nullptr, &FilterSource::readCallback, nullptr) !=
         ARCHIVE_OK) {
+      // A stream that decodes to no byte at all leaves the raw format
+      // nothing to recognise: an empty image, as its gzip would be.
+      if (inner_.empty() && la_->archive_filter_count(a_) > 1 &&
+          la_->archive_errno(a_) == EILSEQ) {  // ARCHIVE_ERRNO_FILE_FORMAT
+        done_ = true;
+        return;
+      }
       fail();
     }
     archive_entry* entry = nullptr;

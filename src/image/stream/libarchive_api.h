@@ -14,7 +14,7 @@
   X(archive_read_new) X(archive_read_free) X(archive_read_open) X(archive_read_open1)    \
   X(archive_read_set_read_callback) X(archive_read_set_seek_callback)                    \
   X(archive_read_set_callback_data) X(archive_read_next_header) X(archive_read_data)     \
-  X(archive_error_string) X(archive_set_error) X(archive_filter_count)                   \
+  X(archive_error_string) X(archive_set_error) X(archive_filter_count) X(archive_errno)   \
   X(archive_entry_filetype) X(archive_entry_pathname)                                    \
   X(archive_read_support_filter_all) X(archive_read_support_format_all)                  \
   X(archive_read_support_format_raw) X(archive_read_support_filter_xz)                   \

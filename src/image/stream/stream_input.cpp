@@ -27,14 +27,13 @@ std::string stemOf(const std::string& name) {
 }
 
 // A spooled container: the container library reads it by the name
-// /proc/self/fd/N, which lives as long as the spool's descriptor.
+// /proc/self/fd/N, which lives as long as the spool's descriptor (held by
+// the raw image of the spool).
 class SpooledContainer : public Image {
  public:
-  SpooledContainer(int fd, std::unique_ptr<Image> inner) : fd_(fd), inner_(std::move(inner)) {}
-  ~SpooledContainer() override {
-    inner_.reset();
-    ::close(fd_);
-  }
+  SpooledContainer(std::unique_ptr<Image> spool, std::unique_ptr<Image> inner)
+      : spool_(std::move(spool)), inner_(std::move(inner)) {}
+  ~SpooledContainer() override { inner_.reset(); }
   const char* formatName() const override { return inner_->formatName(); }
   int64_t length() const override { return inner_->length(); }
   bool isSameFile(dev_t dev, ino_t ino) const override { return inner_->isSameFile(dev, ino); }
@@ -45,24 +44,20 @@ class SpooledContainer : public Image {
   }
 
  private:
-  int fd_;
+  std::unique_ptr<Image> spool_;
   std::unique_ptr<Image> inner_;
 };
 
 // The spool as an image: a container when it carries a container's
-// signature and its library can read it, otherwise raw.
+// signature, otherwise raw. A container its library refuses is refused
+// here as when it is named (throws ReadFailure), never read as raw.
 std::unique_ptr<Image> imageOfSpool(Spool& spool) {
   const int fd = spool.release();
-  try {
-    std::unique_ptr<Image> opened =
-        openImage("/proc/self/fd/" + std::to_string(fd), ImageFormat::kAuto);
-    if (std::string(opened->formatName()) != "raw") {
-      return std::make_unique<SpooledContainer>(fd, std::move(opened));
-    }
-  } catch (const ReadFailure&) {
-    // no /proc, or a container its library refuses: read as raw
-  }
-  return std::make_unique<RawImage>(fd);
+  auto raw = std::make_unique<RawImage>(fd);
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  if (!holdsContainer(*raw, path)) return raw;
+  std::unique_ptr<Image> opened = openImage(path, ImageFormat::kAuto);
+  return std::make_unique<SpooledContainer>(std::move(raw), std::move(opened));
 }
 
 // Decodes src into a spool and opens it; every failure becomes a problem of
@@ -204,7 +199,8 @@ class SingleInput : public StreamInput {
 // container, like a file named on the command line.
 class PlainInput : public StreamInput {
  public:
-  PlainInput(std::string path, std::string stem) : path_(std::move(path)), stem_(std::move(stem)) {}
+  PlainInput(std::string path, std::string stem, int fd)
+      : path_(std::move(path)), stem_(std::move(stem)), fd_(fd) {}
   bool next(std::string* name) override {
     if (given_) return false;
     given_ = true;
@@ -215,7 +211,7 @@ class PlainInput : public StreamInput {
     DecodedImage out;
     out.stem = stem_;
     try {
-      out.image = openImage("/proc/self/fd/0", ImageFormat::kAuto);
+      out.image = openImage("/proc/self/fd/" + std::to_string(fd_), ImageFormat::kAuto);
     } catch (const ReadFailure& failure) {
       out.problems.push_back(failure.description());
     }
@@ -224,6 +220,7 @@ class PlainInput : public StreamInput {
 
  private:
   std::string path_, stem_;
+  int fd_;
   bool given_ = false;
 };
 
@@ -306,6 +303,8 @@ class ArchiveInput : public StreamInput {
     }
     return false;
   }
+
+  std::string member() const override { return member_; }
 
   DecodedImage decode(const DecodeTick& tick) override {
     DecodedImage out;
@@ -452,51 +451,13 @@ std::unique_ptr<StreamInput> openArchive(const std::string& path, std::unique_pt
   return std::make_unique<ArchiveInput>(path, std::move(spooled), maxImage, keepGoing, problem);
 }
 
-}  // namespace
 
-std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFormat format,
-                                               const std::string& forced, uint64_t maxImage,
-                                               bool keepGoing) {
-  if (format != ImageFormat::kAuto) return nullptr;
+// The input read from feed->fd (st: what it is) as a stream.
+std::unique_ptr<StreamInput> openFeed(const std::string& path, std::unique_ptr<Feed> feed,
+                                      const struct stat& st, const std::string& stem,
+                                      const std::string& forced, uint64_t maxImage,
+                                      bool keepGoing) {
   const StreamKind forcedKind = kindOfFormatName(forced);
-  auto feed = std::make_unique<Feed>();
-  std::string stem;
-  struct stat st;
-  if (path == "-") {
-    if (::fstat(STDIN_FILENO, &st) != 0) return nullptr;
-    feed->fd = STDIN_FILENO;
-    stem = "stdin";
-    if (S_ISREG(st.st_mode)) {
-      // A plain file is read in place unless its signature says otherwise.
-      std::string head(kSignatureBytes, '\0');
-      const ssize_t got = ::pread(STDIN_FILENO, &head[0], head.size(), 0);
-      head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      if (forcedKind == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
-        return std::make_unique<PlainInput>(path, stem);
-      }
-    }
-  } else {
-    if (::stat(path.c_str(), &st) != 0) return nullptr;
-    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) return nullptr;
-    if (S_ISREG(st.st_mode)) {
-      // A plain file is a stream only by its signature.
-      const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) return nullptr;
-      std::string head(kSignatureBytes, '\0');
-      const ssize_t got = ::pread(fd, &head[0], head.size(), 0);
-      head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      if (forcedKind == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
-        ::close(fd);
-        return nullptr;
-      }
-      feed->fd = fd;
-    } else {
-      feed->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (feed->fd < 0) return nullptr;
-    }
-    feed->ownFd = true;
-    stem = stemOf(path);
-  }
   if (S_ISREG(st.st_mode)) {
     feed->total = static_cast<uint64_t>(st.st_size);
     ::posix_fadvise(feed->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -528,4 +489,66 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
     return openArchive(path, std::move(feed), maxImage, keepGoing);
   }
   return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
+}
+
+}  // namespace
+
+std::unique_ptr<StreamInput> StreamInput::openDescriptor(int fd, const std::string& path,
+                                                         const std::string& stem,
+                                                         const std::string& forced,
+                                                         uint64_t maxImage, bool keepGoing) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return nullptr;
+  auto feed = std::make_unique<Feed>();
+  feed->fd = fd;
+  if (S_ISREG(st.st_mode)) {
+    // A plain file is read in place unless its signature says otherwise.
+    std::string head(kSignatureBytes, '\0');
+    const ssize_t got = ::pread(fd, &head[0], head.size(), 0);
+    head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    if (kindOfFormatName(forced) == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
+      return std::make_unique<PlainInput>(path, stem, fd);
+    }
+  }
+  return openFeed(path, std::move(feed), st, stem, forced, maxImage, keepGoing);
+}
+
+std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFormat format,
+                                               const std::string& forced, uint64_t maxImage,
+                                               bool keepGoing) {
+  if (format != ImageFormat::kAuto) return nullptr;
+  if (path == "-") return openDescriptor(STDIN_FILENO, path, "stdin", forced, maxImage, keepGoing);
+  const StreamKind forcedKind = kindOfFormatName(forced);
+  auto feed = std::make_unique<Feed>();
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) return nullptr;
+  if (S_ISREG(st.st_mode)) {
+    // A plain file is a stream only by its signature.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::string head(kSignatureBytes, '\0');
+    const ssize_t got = ::pread(fd, &head[0], head.size(), 0);
+    head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    if (forcedKind == StreamKind::kNone && kindOf(head) == StreamKind::kNone) {
+      ::close(fd);
+      return nullptr;
+    }
+    feed->fd = fd;
+  } else {
+    feed->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (feed->fd < 0) return nullptr;
+  }
+  feed->ownFd = true;
+  return openFeed(path, std::move(feed), st, stemOf(path), forced, maxImage, keepGoing);
+}
+
+bool parseInputFormat(const std::string& name, ImageFormat* format, std::string* streamFormat) {
+  streamFormat->clear();
+  if (kindOfFormatName(name) != StreamKind::kNone) {
+    *format = ImageFormat::kAuto;
+    *streamFormat = name;
+    return true;
+  }
+  return parseImageFormat(name, format);
 }

@@ -44,12 +44,29 @@ class StreamInput {
                                            const std::string& forced, uint64_t maxImage,
                                            bool keepGoing);
 
+  // The same for a descriptor that is already open (not taken over):
+  // read in place when it is a plain file without a stream's signature,
+  // else as a stream; path names it in messages and stem its extraction
+  // directories ("-" and "stdin" for standard input). Null when fd cannot
+  // be looked at.
+  static std::unique_ptr<StreamInput> openDescriptor(int fd, const std::string& path,
+                                                     const std::string& stem,
+                                                     const std::string& forced,
+                                                     uint64_t maxImage, bool keepGoing);
+
   // The name of the next image ("PATH", or "PATH:MEMBER" in an archive);
   // false when there is none left.
   virtual bool next(std::string* name) = 0;
   // Decodes the image named by the last next().
   virtual DecodedImage decode(const DecodeTick& tick) = 0;
+  // The archive member named by the last next(); empty outside an archive.
+  virtual std::string member() const { return ""; }
 };
+
+// A format name as --format takes it: an image format (format, with
+// streamFormat empty), or a compression or archive format (streamFormat,
+// with format kAuto). False for an unknown name.
+bool parseInputFormat(const std::string& name, ImageFormat* format, std::string* streamFormat);
 
 // The default limit on the decompressed length of one image: 16 TiB.
 constexpr uint64_t kDefaultMaxImage = 16ull << 40;
