@@ -107,6 +107,7 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
       return;
     }
     ev.name = names.lookup(inode.d_ino);  // by the inode's own number
+    if (ev.name.empty() && options_.keepGoing) return;  // an orphan: extractOrphans()
     extractFile(base, *dir, ev);
   });
 }

@@ -60,6 +60,12 @@ class Extractor {
   // data area is [start, end] (unowned_extract.cpp). Throws as extract().
   void extractUnowned(int64_t base, const InodeTable& inodes, uint32_t start, uint32_t end);
 
+  // After extract(), with keep-going: the files of the file system at base
+  // that no sound directory entry names (names), copied as ino-N into the
+  // directory of orphans beside the files (orphan_extract.cpp). Throws as
+  // extract().
+  void extractOrphans(int64_t base, const InodeTable& inodes, const NameTable& names);
+
  private:
   std::string directoryName(int64_t base) const;
   // Whether length more bytes would pass the budget (said once, when first
@@ -76,6 +82,7 @@ class Extractor {
   bool holdsNonZero(uint64_t pos, uint64_t length) const;
   void emitRun(int64_t base, UnallocatedEvent& ev);
   void extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev);
+  void extractOrphan(int64_t base, const std::string& name, OrphanEvent& ev);
   void noteWritten(int64_t base, const std::string& display, uint32_t slot,
                    const std::string& name);
   void copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher);

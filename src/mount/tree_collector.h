@@ -15,6 +15,7 @@ class TreeCollector : public bfsscan::Sink {
   void file(const bfsscan::FileEvent& e) override;
   void problem(const bfsscan::ProblemEvent& e) override;
   void end(const bfsscan::EndEvent& e) override;
+  void orphan(const bfsscan::OrphanEvent& e) override;
 
  private:
   void full();
@@ -22,6 +23,7 @@ class TreeCollector : public bfsscan::Sink {
   MountTree& tree_;
   LineLog& log_;
   int64_t fs_ = -1;  // base of the file system being collected, -1 when none
+  int64_t orphansOf_ = -1;  // the file system whose directory of orphans is open
   bool full_ = false;
 };
 

@@ -120,6 +120,7 @@ void JsonLinesSink::inode(const InodeEvent& e) {
   j["fs"] = e.fs;
   j["slot"] = e.slot;
   j["ino"] = d.ino;
+  if (!e.broken.empty()) j["broken"] = e.broken;
   if (e.stage == InodeEvent::kBadExtent) {
     j["damaged"] = "extent";
     write(*out_, j);
@@ -258,4 +259,30 @@ void JsonLinesSink::end(const EndEvent& e) {
   j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
   write(*out_, j);
   if (e.lastImage && out_->file) out_->file->close();
+}
+
+void JsonLinesSink::orphan(const OrphanEvent& e) {
+  const char* status = fileStatusWord(e.status);
+  if (status == nullptr) return;
+  const bfsscan::Inode& d = e.inode;
+  Json j = record("orphan");
+  j["fs"] = e.fs;
+  j["slot"] = e.slot;
+  j["ino"] = d.ino;
+  j["path"] = e.path;
+  j["path_hex"] = hexBytes(e.path);
+  j["image_offset"] = e.imageOffset;
+  j["length"] = e.length;
+  j["first_block"] = d.firstBlock;
+  j["last_block"] = d.lastBlock;
+  j["mode"] = octal(d.mode);
+  j["uid"] = d.uid;
+  j["gid"] = d.gid;
+  j["nlink"] = d.nlink;
+  j["atime"] = d.atime;
+  j["mtime"] = d.mtime;
+  j["ctime"] = d.ctime;
+  j["status"] = status;
+  for (const Digest& h : e.digests) j[h.algorithm] = h.hex.empty() ? Json() : Json(h.hex);
+  write(*out_, j);
 }
