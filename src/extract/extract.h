@@ -17,6 +17,7 @@
 #include "output_failure.h"
 #include "hashing.h"
 #include "output_tree.h"
+#include "record_events.h"
 #include "results_targets.h"
 #include "root_directory.h"
 #include "scan_sink.h"
@@ -39,6 +40,22 @@ struct ExtractOptions {
   // owned, and must outlive the extractor.
   OutputTree* tree = nullptr;
 };
+
+// Fills in what a file event and an orphan event share: the inode in use
+// entry of the file system at base, its extent, and the extraction
+// directory dir.
+template <class Event>
+void describeInode(Event& ev, int64_t base, const InodeTable::Entry& entry,
+                   const std::string& dir) {
+  const bfsDirent& inode = entry.inode;
+  ev.fs = base;
+  ev.slot = entry.slot;
+  ev.inode = inodeFields(inode);
+  ev.dir = dir;
+  ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
+  ev.imageOffset = imageOffset(base, ev.first);
+  ev.length = static_cast<uint64_t>(inode.d_eoffset - ev.first) + 1;
+}
 
 // Whether a name from a directory entry names a file inside a directory.
 bool isSafeName(const std::string& name);

@@ -4,9 +4,7 @@
 // Each is copied as ino-N (N its slot) into STEM-OFFSET/.bfsscan-orphans/,
 // a name longer than 14 bytes, so no file of the format can take it. The
 // copy goes through the output tree and the budget like any file's.
-#include "escape.h"
 #include "extract.h"
-#include "record_events.h"
 #include "stop.h"
 
 namespace {
@@ -23,13 +21,7 @@ void Extractor::extractOrphans(int64_t base, const InodeTable& inodes, const Nam
     const bfsDirent& inode = entry.inode;
     if (inode.isDirectory() || !names.lookup(inode.d_ino).empty()) return;
     OrphanEvent ev;
-    ev.fs = base;
-    ev.slot = entry.slot;
-    ev.inode = inodeFields(inode);
-    ev.dir = dirName;
-    ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
-    ev.imageOffset = imageOffset(base, ev.first);
-    ev.length = static_cast<uint64_t>(inode.d_eoffset - ev.first) + 1;
+    describeInode(ev, base, entry, dirName);
     const std::string name = "ino-" + std::to_string(entry.slot);
     ev.path = dirName + "/" + kOrphanDir + "/" + name;
     extractOrphan(base, name, ev);
