@@ -159,7 +159,12 @@ TEST_F(SalvageTest, ARunOfTenThousandBrokenSlotsIsOneLine) {
   t.inodeAt(0, last, mkbfs::fileInode(static_cast<uint16_t>(last), dirBlock + 1, 5));
   t.entries(0, dirBlock, {{static_cast<uint16_t>(last), "z"}});
   t.bytes((dirBlock + 1) * 512ull, "zzzzz").length((dirBlock + 4) * 512ull);
-  const RunResult r = run({BFSSCAN_BIN, "-k", "d.img"}, dir.path());
+  RunOptions counted;
+  counted.countReads = true;
+  const RunResult r = run({BFSSCAN_BIN, "-k", "d.img"}, dir.path(), counted);
+  // Read once: the table, the directory and the file, nothing again and again.
+  EXPECT_GT(r.bytesRead, 0u);
+  EXPECT_LE(r.bytesRead, 4 * ((dirBlock + 4) * 512ull));
   EXPECT_EQ(r.err, errLine("inode slots 3 to 10002 broken (10000 slots; the first: "
                            "d_sblock <= d_eblock)"));
   EXPECT_EQ(r.status, 3);
