@@ -124,12 +124,16 @@ TEST_F(SalvageTest, EverySoundFileComesBack) {
   }
 }
 
+// A broken slot's report line ends with its condition; the map marks it.
 TEST_F(SalvageTest, ABrokenSlotLineIsCompleted) {
   slotField(4, kEblock, be32(0));
   slotField(5, kType, be32(3));
   slotField(6, kNlink, be32(2));
-  const RunResult r = run({BFSSCAN_BIN, "-k", "-n", "d.img"}, dir.path());
+  const RunResult r = run({BFSSCAN_BIN, "-k", "-n", "--map=m.svg", "d.img"}, dir.path());
   EXPECT_THAT(r.out, HasSubstr("Inode 0x4 broken: d_sblock <= d_eblock\nInode 0x5 0x"));
+  // The map marks the run where it starts.
+  EXPECT_THAT(readFile(dir / "m.svg"),
+              HasSubstr("<g><title>bfsscan: inconsistent file system at 0: inode slots 4 to 6"));
   EXPECT_THAT(r.out, HasSubstr(" broken: (d_fattr.va_type == BFS_VDIR) || "
                                "(d_fattr.va_type == BFS_VREG)\nInode 0x6 0x"));
   EXPECT_THAT(r.out, HasSubstr(" links 2 broken: bd.d_fattr.va_nlink == 1\nInode 0x7 "));
