@@ -20,7 +20,9 @@ const std::vector<mkbfs::File> kFiles = {
     {"d.txt", pattern(513, 4)}, {"e.txt", pattern(9000, 5)}};
 
 std::string be16(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
-std::string be32(uint32_t v) { return be16(static_cast<uint16_t>(v >> 16)) + be16(static_cast<uint16_t>(v)); }
+std::string be32(uint32_t v) {
+  return be16(static_cast<uint16_t>(v >> 16)) + be16(static_cast<uint16_t>(v));
+}
 
 // Field offsets in an inode slot.
 constexpr uint32_t kEblock = 6, kType = 14, kNlink = 30;
@@ -173,9 +175,8 @@ TEST_F(SalvageTest, ARunOfTenThousandBrokenSlotsIsOneLine) {
                            "d_sblock <= d_eblock)"));
   EXPECT_EQ(r.status, 3);
   size_t lines = 0;
-  for (size_t p = 0; (p = r.out.find("broken: d_sblock <= d_eblock\n", p)) != std::string::npos; ++p) {
-    ++lines;
-  }
+  const std::string line = "broken: d_sblock <= d_eblock\n";
+  for (size_t p = 0; (p = r.out.find(line, p)) != std::string::npos; ++p) ++lines;
   EXPECT_EQ(lines, slots);
   EXPECT_EQ(readFile(dir / "d-0/z"), "zzzzz");
 }

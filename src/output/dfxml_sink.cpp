@@ -112,9 +112,10 @@ void DfxmlSink::inode(const InodeEvent& e) {
   // An inode whose checks failed is told here; the others at their file event.
   if (!volumeOpen_ || otherStarted_) return;
   if (e.stage == InodeEvent::kDecoded && e.broken.empty()) return;
-  const std::string error = e.stage == InodeEvent::kBadExtent ? "damaged inode: its extent is invalid"
-                            : e.stage == InodeEvent::kBadType ? "damaged inode: its type is invalid"
-                                                              : "damaged inode: " + xmlText(e.broken);
+  const std::string error =
+      e.stage == InodeEvent::kBadExtent ? "damaged inode: its extent is invalid"
+      : e.stage == InodeEvent::kBadType ? "damaged inode: its type is invalid"
+                                        : "damaged inode: " + xmlText(e.broken);
   line("    <fileobject>" + element("error", error) +
        element("alloc", "1") + element("inode", num(e.slot)) + "</fileobject>");
 }

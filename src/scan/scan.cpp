@@ -136,7 +136,9 @@ void Scanner::report(const Failure& f, Next next) {
     tally_.inconsistent = true;
     std::string text =
         "bfsscan: inconsistent file system at " + std::to_string(f.fs) + ": " + f.condition;
-    if (next == Next::kStop) text += "; the rest of the image was not scanned (--keep-going scans it)";
+    if (next == Next::kStop) {
+      text += "; the rest of the image was not scanned (--keep-going scans it)";
+    }
     problem(ProblemEvent::kInconsistent, f.fs, static_cast<uint64_t>(f.fs), text);
     return;
   }
