@@ -5,7 +5,11 @@
 // load filled, and with a memo filled by a table at another block of the
 // same bytes. What the memo knows must never change what a load reports:
 // the same inode events, the same inodes in use, the same end (a violated
-// condition, or a read that ran past the image at the same slot).
+// condition, or a read that ran past the image at the same slot). Salvaged
+// (keep-going), a load never stops on a condition, reports every slot in
+// use, keeps only sound ones, and the broken ones it left out are exactly
+// those that stopped the plain load or came after it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,11 +40,14 @@ struct Load {
   std::string end = "complete";
 };
 
-Load load(const Image& image, int64_t base, const bfsSuperBlock& bsb, OffsetRuns& memo) {
+Load load(const Image& image, int64_t base, const bfsSuperBlock& bsb, OffsetRuns& memo,
+          bool salvage = false) {
   Load result;
   Events sink;
+  BrokenRuns broken(sink, base, BrokenRuns::kSlots);
   try {
-    const InodeTable table = InodeTable::load(image, base, bsb, memo, sink, nullptr);
+    const InodeTable table =
+        InodeTable::load(image, base, bsb, memo, sink, nullptr, salvage ? &broken : nullptr);
     FUZZ_CHECK(table.slotCount() == bsb.numInodes());
     table.forEachInUse([&](const InodeTable::Entry& e) {
       FUZZ_CHECK(e.slot >= BFS_ROOTINO && e.slot < table.slotCount());
@@ -48,7 +55,9 @@ Load load(const Image& image, int64_t base, const bfsSuperBlock& bsb, OffsetRuns
       result.inUse.push_back(std::to_string(e.slot) + " " + std::to_string(e.inode.d_ino));
     });
     if (const bfsDirent* root = table.root()) FUZZ_CHECK(root->isDirectory());
+    if (salvage) FUZZ_CHECK(broken.total() + result.inUse.size() == sink.log.size());
   } catch (const InconsistentFileSystem& v) {
+    FUZZ_CHECK(!salvage);
     result.end = "violated " + v.condition();
   } catch (const ReadFailure& f) {
     FUZZ_CHECK(f.kind() == ReadFailure::kEndOfImage);
@@ -81,6 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t other = 512 * (1 + (size > 12 ? data[12] % 15 : 0));
     load(image, other, bsb, shifted);
     FUZZ_CHECK(same(fresh, load(image, 0, bsb, shifted)));
+
+    // Salvaged: the same slots reported up to where the plain load stopped.
+    OffsetRuns salvageMemo(BFS_INODESIZE);
+    const Load salvaged = load(image, 0, bsb, salvageMemo, true);
+    FUZZ_CHECK(salvaged.events.size() >= fresh.events.size());
+    FUZZ_CHECK(std::equal(fresh.events.begin(), fresh.events.end(), salvaged.events.begin()));
+    if (fresh.end == "complete") FUZZ_CHECK(same(fresh, salvaged));
   } catch (const InconsistentFileSystem&) {
     // start >= end: not a superblock
   }

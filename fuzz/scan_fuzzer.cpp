@@ -2,14 +2,16 @@
 // memory (in place) and extracted into memory, with the report written to a
 // stream that discards it. Run as by default and once more keeping going past
 // damage; on every input it checks what must always hold:
-//  - every extraction directory is STEM-OFFSET and every file name is one
-//    safe component, so that no path leaves its extraction directory;
+//  - every extraction directory is STEM-OFFSET (or its directory of
+//    orphans, when keeping going) and every file name is one safe
+//    component, so that no path leaves its extraction directory;
 //  - every file written holds exactly the image's bytes at its extent;
 //  - the totals of the end event agree with what was written;
 //  - the status is 0, 2 or 3, and says what the problems say (a file
 //    system without a root directory alone leaves it 0);
 //  - what the plain run reported before it stopped, the keep-going run
-//    reported too, in the same order.
+//    reported too, in the same order (but the files no entry names, which
+//    the keep-going run copies as orphans after the others).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -43,6 +45,7 @@ struct Logged {
 
 // A file written, as the checks need it.
 struct Written {
+  bool orphan;
   int64_t fs;
   std::string dir, name;
   uint64_t imageOffset, length;
@@ -69,12 +72,23 @@ class Recorder : public ScanSink {
     log.push_back({Logged::kDirectory, 0, 0, 0, e.path});
   }
   void file(const FileEvent& e) override {
-    log.push_back({Logged::kFile, e.fs, e.slot, static_cast<uint64_t>(e.status), e.name});
+    if (!e.name.empty() || e.status == FileEvent::kDirectory) {
+      log.push_back({Logged::kFile, e.fs, e.slot, static_cast<uint64_t>(e.status), e.name});
+    }
     if (e.status == FileEvent::kExtracted) {
-      extracted.push_back({e.fs, e.dir, e.name, e.imageOffset, e.length});
+      extracted.push_back({false, e.fs, e.dir, e.name, e.imageOffset, e.length});
     }
     FUZZ_CHECK(e.imageOffset == static_cast<uint64_t>(e.fs) + e.first);
   }
+  void orphan(const OrphanEvent& e) override {
+    const std::string name = "ino-" + std::to_string(e.slot);
+    FUZZ_CHECK(e.path == e.dir + "/" + kOrphans + "/" + name);
+    if (e.status == FileEvent::kExtracted) {
+      extracted.push_back({true, e.fs, e.dir + "/" + kOrphans, name, e.imageOffset, e.length});
+    }
+    FUZZ_CHECK(e.imageOffset == static_cast<uint64_t>(e.fs) + e.first);
+  }
+  static constexpr const char* kOrphans = ".bfsscan-orphans";
   void problem(const ProblemEvent& e) override {
     // A file system without a root directory is said, but nothing is
     // missing for it: it leaves the status alone.
@@ -129,7 +143,12 @@ void checkRun(const uint8_t* data, size_t size, const Run& run) {
   if (end.status == 0) FUZZ_CHECK(r.problems == 0 && end.reachedEnd);
   if (r.problems > 0) FUZZ_CHECK(end.status != 0);
 
-  for (const std::string& dir : run.tree.directories()) {
+  for (std::string dir : run.tree.directories()) {
+    const std::string orphans = std::string("/") + Recorder::kOrphans;
+    if (dir.size() > orphans.size() &&
+        dir.compare(dir.size() - orphans.size(), orphans.size(), orphans) == 0) {
+      dir.resize(dir.size() - orphans.size());
+    }
     FUZZ_CHECK(safeComponent(dir) && dir.compare(0, 5, "fuzz-") == 0);
   }
   const std::vector<MemoryTree::Commit>& commits = run.tree.commits();
@@ -140,7 +159,9 @@ void checkRun(const uint8_t* data, size_t size, const Run& run) {
     const MemoryTree::Commit& c = commits[i];
     const Written& e = r.extracted[i];
     FUZZ_CHECK(safeComponent(c.name) && c.name == e.name);
-    FUZZ_CHECK(c.directory == e.dir && c.directory == "fuzz-" + std::to_string(e.fs));
+    FUZZ_CHECK(c.directory == e.dir &&
+               c.directory == "fuzz-" + std::to_string(e.fs) +
+                                  (e.orphan ? std::string("/") + Recorder::kOrphans : ""));
     FUZZ_CHECK(e.imageOffset <= size && e.length <= size - e.imageOffset);
     FUZZ_CHECK(c.bytes.size() == e.length);
     FUZZ_CHECK(std::memcmp(c.bytes.data(), data + e.imageOffset, c.bytes.size()) == 0);

@@ -85,7 +85,8 @@ TEST_F(DirectoryTest, EntriesForMissingInodesStopTheRun) {
                                 "directory entry for inode " +
                                 std::string(c.ino == 1 ? "0x1" : c.ino == 6 ? "0x6" : "0xffff") +
                                 " 'bad'\n"));
-    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: " + c.condition + "\n");
+    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: " + c.condition +
+                         "; the rest of the image was not scanned (--keep-going scans it)\n");
     EXPECT_EQ(r.status, 3);
   }
   EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"fs.img"});
@@ -96,7 +97,8 @@ TEST_F(DirectoryTest, EntryForAnUnusedSlot) {
   t.superblock(0, 388 + 62 * 6, 0x10000).length(0x10000).inode(0, rootInode(4, 2));
   t.inode(0, mkbfs::fileInode(3, 6, 1)).entries(0, 4, {{3, "three"}, {4, "four"}});
   const RunResult r = scan("fs.img", dir.path());
-  EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: !bfsInodes[bld.l_ino].undefined()\n");
+  EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: !bfsInodes[bld.l_ino].undefined(); the "
+                   "rest of the image was not scanned (--keep-going scans it)\n");
   EXPECT_EQ(r.status, 3);
 }
 

@@ -101,7 +101,9 @@ TEST_F(InodesTest, ConditionsStopTheRun) {
     t.inodeAt(0, c.slot, c.inode);
     const RunResult r = scan("fs.img", dir.path());
     EXPECT_THAT(r.out, EndsWith(c.lastLines)) << c.what;
-    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: " + c.condition + "\n") << c.what;
+    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 0: " + c.condition +
+                         "; the rest of the image was not scanned (--keep-going scans it)\n")
+        << c.what;
     EXPECT_EQ(r.status, 3) << c.what;
   }
   EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"fs.img"});

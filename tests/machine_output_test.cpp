@@ -280,9 +280,9 @@ TEST(JsonLines, OneObjectPerEvent) {
     accepted.verdict = HitEvent::kAccepted;
     sink.hit(accepted);
     sink.fileSystem({512, sb.bdsup_bfsmagic, sb.bdsup_start, sb.bdsup_end, 3});
-    sink.inode({512, 2, inodeFields(root), InodeEvent::kDecoded});
-    sink.inode({512, 4, inodeFields(badExtent, bfsDirent::kBadExtent), InodeEvent::kBadExtent});
-    sink.inode({512, 5, inodeFields(badType, bfsDirent::kBadType), InodeEvent::kBadType});
+    sink.inode({512, 2, inodeFields(root), InodeEvent::kDecoded, {}});
+    sink.inode({512, 4, inodeFields(badExtent, bfsDirent::kBadExtent), InodeEvent::kBadExtent, {}});
+    sink.inode({512, 5, inodeFields(badType, bfsDirent::kBadType), InodeEvent::kBadType, {}});
     sink.dirent({512, entry.l_ino, entry.toString()});
     sink.directory({512, "disk-512", false});
     sink.file(fileEvent(root, 2, ".", FileEvent::kDirectory));

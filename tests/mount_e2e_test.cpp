@@ -268,7 +268,8 @@ TEST(Bfsmount, ServesWhatExtractionWrites) {
   const Row rows[] = {
       {"nested", "nested.img", {"nested-0/", "nested-0/outer", "nested-0/zz", "nested-4096/",
                                 "nested-4096/a", "nested-4096/b"}},
-      {"damaged", "damaged.img", {"damaged-0/", "damaged-0/same"}},
+      {"damaged", "damaged.img", {"damaged-0/", "damaged-0/.bfsscan-orphans/",
+                                  "damaged-0/.bfsscan-orphans/ino-6", "damaged-0/same"}},
       {"qcow2", "copy.qcow2", {"copy-0/", "copy-0/outer", "copy-0/zz", "copy-4096/",
                                "copy-4096/a", "copy-4096/b"}},
   };

@@ -228,7 +228,8 @@ TEST(MountTree, ARequestTouchingAnUnreadableByteFailsWhole) {
 }
 
 // Of two files of one name the later inode wins, as extraction; files
-// extraction leaves out (no name, a refused name, past the end) are not there.
+// extraction leaves out (a refused name, past the end) are not there, and a
+// file no entry names is among the orphans.
 TEST(MountTree, TheFilesExtractionWouldWrite) {
   TempDir dir;
   const std::string path = dir / "n.img";
@@ -243,14 +244,14 @@ TEST(MountTree, TheFilesExtractionWouldWrite) {
   img.inode(0, mkbfs::fileInode(7, 14, 3));
   img.length(14 * 512 + 2);  // inode 7 runs past the end
   Mounted m(path);
-  EXPECT_EQ(m.list("/n-0"), (std::vector<std::string>{"same"}));
+  EXPECT_EQ(m.list("/n-0"), (std::vector<std::string>{".bfsscan-orphans", "same"}));
+  EXPECT_EQ(m.contents("/n-0/.bfsscan-orphans/ino-6"), "nom");
   EXPECT_EQ(m.contents("/n-0/same"), "two");
   EXPECT_EQ(m.log.lines,
             (std::vector<std::string>{
                 "bfsmount: file system at 0: \"n-0/same\" written again by inode 4: the file of "
                 "inode 3 is lost",
                 "bfsmount: file system at 0: inode 5 not extracted: unsafe name '..'",
-                "bfsmount: file system at 0: inode 6 not extracted: no directory entry names it",
                 "bfsmount: file system at 0 is truncated: data of inode 7 runs past the end of "
                 "the image (7170 bytes)"}));
 }

@@ -106,7 +106,8 @@ TEST_F(OptionsTest, KeepGoingPastDamage) {
   EXPECT_EQ(r.err,
             "bfsscan: file system at 0 is truncated: data of inode 4 runs past the end of the "
             "image (196608 bytes)\n"
-            "bfsscan: inconsistent file system at 65536: bd.d_fattr.va_nlink == 1\n");
+            "bfsscan: inconsistent file system at 65536: inode slot 3 broken: "
+            "bd.d_fattr.va_nlink == 1; left out\n");
   EXPECT_EQ(r.status, 3);
   EXPECT_THAT(r.out, EndsWith("end of disk.img\n"));
   EXPECT_EQ(readFile(dir / "disk-0/z"), "zulu");

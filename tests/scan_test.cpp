@@ -109,7 +109,8 @@ TEST_F(ScanTest, BadStartStopsTheRun) {
         4096);
     const RunResult r = scan("disk.img", dir.path(), limits(0, kHangGuardSeconds));
     EXPECT_THAT(r.out, ::testing::EndsWith("position of inode 3: 0x23e\n" + c.bare + "\n"));
-    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 512: nr == nr2\n");
+    EXPECT_EQ(r.err, "bfsscan: inconsistent file system at 512: nr == nr2; the rest of the image was "
+                     "not scanned (--keep-going scans it)\n");
     EXPECT_EQ(r.status, 3);
   }
   EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"disk.img"});

@@ -86,6 +86,9 @@ struct InodeEvent {
   uint32_t slot = 0;  // slot number in the table
   Inode inode;
   Stage stage = kDecoded;
+  // The condition the slot breaks, when the scan leaves the slot out and
+  // goes on (keep-going); empty otherwise.
+  std::string broken;
 };
 
 // A root directory entry in use.
@@ -217,6 +220,24 @@ struct MemberEvent {
   std::string name;
 };
 
+// A file that no sound directory entry names (keep-going): an inode in
+// use, of a regular file, whose extent is sound, its entry broken, the root
+// directory unreadable, or no entry at all. Copied into the directory of
+// orphans beside the files, as ino-N (N its slot). Like a file, it comes
+// once as kPending before its copy and once with its outcome.
+struct OrphanEvent {
+  int64_t fs = 0;
+  uint32_t slot = 0;
+  Inode inode;
+  std::string dir;           // extraction directory ("disk-512")
+  std::string path;          // relative to the output directory ("disk-512/.bfsscan-orphans/ino-5")
+  uint32_t first = 0;        // file-system offset of the first byte (32-bit product)
+  uint64_t imageOffset = 0;  // base + first
+  uint64_t length = 0;
+  FileEvent::Status status = FileEvent::kPending;  // kExtracted, kListed, kSkipped or kFailed
+  std::vector<Digest> digests;  // the hashes asked for, when read whole
+};
+
 // Receives the events of a scan. Every method may throw to end the scan as
 // an output failure; the end event comes however the scan ends.
 class BFSSCAN_API Sink {
@@ -250,6 +271,8 @@ class BFSSCAN_API Sink {
   virtual bool lostOutput() const { return false; }
   // An archive's member begins (see MemberEvent).
   virtual void member(const MemberEvent&) {}
+  // A file no sound directory entry names (keep-going), after its file system's files.
+  virtual void orphan(const OrphanEvent&) {}
 };
 
 }  // namespace bfsscan

@@ -79,3 +79,7 @@ bool SinkList::lostOutput() const {
   for (const auto& s : sinks_) lost = s->lostOutput() || lost;
   return lost;
 }
+
+void SinkList::orphan(const OrphanEvent& e) {
+  for (auto& s : sinks_) s->orphan(e);
+}

@@ -28,6 +28,7 @@ using bfsscan::FileSystemEvent;
 using bfsscan::HitEvent;
 using bfsscan::ImageEvent;
 using bfsscan::InodeEvent;
+using bfsscan::OrphanEvent;
 using bfsscan::ProblemEvent;
 using bfsscan::UnallocatedEvent;
 using ScanSink = bfsscan::Sink;
@@ -58,6 +59,7 @@ class SinkList : public ScanSink {
   void progress(int64_t position, uint64_t fileSystems) override;
   void decoding(uint64_t consumed, uint64_t total) override;
   bool lostOutput() const override;
+  void orphan(const OrphanEvent& e) override;
 
  private:
   std::vector<std::unique_ptr<ScanSink>> sinks_;

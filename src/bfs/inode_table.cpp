@@ -16,6 +16,17 @@ std::string slotName(uint64_t slot) { return "inode slot " + std::to_string(slot
 
 bool slotUnused(const char* slot) { return slot[0] == 0 && slot[1] == 0; }
 
+// Decodes the slot raw of slot number slot into d: the condition it breaks
+// (its own checks, then the shape of a flat file system), or null.
+const char* decodeSlot(const char* raw, uint32_t slot, bfsDirent* d, bfsDirent::Stage* stage) {
+  const char* violated = bfsDirent::decode(raw, d, stage);
+  if (violated != nullptr || d->undefined()) return violated;
+  if (slot == BFS_ROOTINO) return d->isDirectory() ? nullptr : "bd.isDirectory()";
+  if (!d->isRegular()) return "bd.isRegular()";
+  if (d->d_fattr.va_nlink != 1) return "bd.d_fattr.va_nlink == 1";
+  return nullptr;
+}
+
 // Reads up to k slots at pos into buf and returns how many were read whole.
 // When a large read fails with an error of the system, the slots are read
 // one at a time, so that every slot before the bad one is still delivered;
@@ -127,12 +138,8 @@ void InodeTable::walk(uint64_t to, OffsetRuns* unused,
 
 void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
   if (slot == BFS_ROOTINO) {
-    require(bd.isDirectory(), "bd.isDirectory()");
     root_ = bd;
     hasRoot_ = true;
-  } else {
-    require(bd.isRegular(), "bd.isRegular()");
-    require(bd.d_fattr.va_nlink == 1, "bd.d_fattr.va_nlink == 1");
   }
   if (slot <= UINT16_MAX) used16_[slot] = true;
   if (kept_.size() < kMaxKept) {
@@ -143,13 +150,34 @@ void InodeTable::add(uint32_t slot, const bfsDirent& bd) {
 }
 
 InodeTable InodeTable::load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                            OffsetRuns& unused, ScanSink& sink, const StopToken* stop) {
+                            OffsetRuns& unused, ScanSink& sink, const StopToken* stop,
+                            BrokenRuns* salvage) {
   InodeTable table(image, base, bsb.numInodes());
   table.unused_ = &unused;
   table.stop_ = stop;
-  table.walk(table.slotCount_, &unused, [&](uint32_t slot, const char* raw) {
-    table.add(slot, decodeAndReport(raw, base, slot, sink));
-  });
+  const uint64_t first = imageOffset(base, bfsDirent::bfsINO2OFF(BFS_ROOTINO));
+  try {
+    table.walk(table.slotCount_, &unused, [&](uint32_t slot, const char* raw) {
+      bfsDirent bd;
+      bfsDirent::Stage stage;
+      const char* violated = decodeSlot(raw, slot, &bd, &stage);
+      InodeEvent ev{base, slot, inodeFields(bd, stage), static_cast<InodeEvent::Stage>(stage), {}};
+      if (violated != nullptr && salvage != nullptr) ev.broken = violated;
+      sink.inode(ev);
+      if (violated == nullptr) {
+        if (salvage != nullptr) salvage->sound();
+        table.add(slot, bd);
+        return;
+      }
+      if (salvage == nullptr) require(false, violated);
+      if (slot == BFS_ROOTINO) table.rootBroken_ = true;
+      salvage->broken(slot, first + (slot - BFS_ROOTINO) * uint64_t{BFS_INODESIZE}, violated);
+    });
+  } catch (...) {
+    if (salvage != nullptr) salvage->finish();  // what was met before is told
+    throw;
+  }
+  if (salvage != nullptr) salvage->finish();
   if (table.dropped_) {
     table.kept_ = std::deque<Entry>();
   }
@@ -163,7 +191,8 @@ void InodeTable::forEachInUse(const std::function<void(const Entry&)>& fn) const
   }
   // Decoded, reported and checked once already: this pass only hands them out.
   walk(slotCount_, unused_, [&](uint32_t slot, const char* raw) {
-    const Entry e{slot, bfsDirent(raw, 0)};
-    fn(e);
+    Entry e{slot, bfsDirent()};
+    bfsDirent::Stage stage;
+    if (decodeSlot(raw, slot, &e.inode, &stage) == nullptr) fn(e);  // broken ones were left out
   });
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <deque>
 
+#include "broken_runs.h"
 #include "image.h"
 #include "sys/fs/bfs.h"
 #include "offset_runs.h"
@@ -33,15 +34,19 @@ class InodeTable {
 
   // Loads the table of the file system at base, sending every inode in use
   // to sink and checking it. Throws ReadFailure, InconsistentFileSystem or
-  // Interrupted (when stop asks).
+  // Interrupted (when stop asks). With salvage, a slot that breaks a
+  // condition is told there and left out instead, and the rest is read.
   static InodeTable load(const Image& image, int64_t base, const bfsSuperBlock& bsb,
-                         OffsetRuns& unused, ScanSink& sink, const StopToken* stop);
+                         OffsetRuns& unused, ScanSink& sink, const StopToken* stop,
+                         BrokenRuns* salvage = nullptr);
 
   // The slot count the superblock claims, counting the never-read slots 0
   // and 1 (not what the image holds).
   uint64_t slotCount() const { return slotCount_; }
   // The root directory (slot 2), or nullptr when that slot is unused.
   const bfsDirent* root() const { return hasRoot_ ? &root_ : nullptr; }
+  // Whether slot 2 was in use but broken (salvaged tables only).
+  bool rootBroken() const { return rootBroken_; }
   // Whether slot (a 16-bit inode number of a directory entry) is in use.
   bool inUse(uint16_t slot) const { return used16_[slot]; }
   // Calls fn for every inode in use, in slot order. Throws ReadFailure when
@@ -61,6 +66,7 @@ class InodeTable {
   int64_t base_;
   uint64_t slotCount_;
   bool hasRoot_ = false;
+  bool rootBroken_ = false;
   bfsDirent root_;
   std::bitset<65536> used16_;
   OffsetRuns* unused_ = nullptr;

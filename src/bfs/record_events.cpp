@@ -35,7 +35,7 @@ bfsDirent decodeAndReport(const char* raw, int64_t fs, uint32_t slot, ScanSink& 
   bfsDirent::Stage stage;
   const char* violated = bfsDirent::decode(raw, &d, &stage);
   if (!d.undefined()) {
-    sink.inode({fs, slot, inodeFields(d, stage), static_cast<InodeEvent::Stage>(stage)});
+    sink.inode({fs, slot, inodeFields(d, stage), static_cast<InodeEvent::Stage>(stage), {}});
   }
   if (violated != nullptr) require(false, violated);
   return d;

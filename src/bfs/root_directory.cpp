@@ -39,6 +39,29 @@ bool entryFree(const char* entry) { return entry[0] == 0 && entry[1] == 0; }
 
 uint64_t roundUp(uint64_t n, uint64_t to) { return (n + to - 1) / to * to; }
 
+// The condition the entry in use bld breaks, or null.
+const char* entryViolation(const bfsLDirs& bld, const InodeTable& inodes) {
+  if (!(bld.l_ino < inodes.slotCount())) return "bld.l_ino < bsb.numInodes()";
+  if (!inodes.inUse(bld.l_ino)) return "!bfsInodes[bld.l_ino].undefined()";
+  return nullptr;
+}
+
+// Whether the entry at image offset at begins a block holding the magic.
+bool startsSuperblock(const char* entry, uint64_t at) {
+  static const unsigned char kMagic[4] = {0x1B, 0xAD, 0xFA, 0xCE};
+  return at % BFS_BSIZE == 0 && std::memcmp(entry, kMagic, sizeof kMagic) == 0;
+}
+
+std::string hexNumber(uint32_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  do {
+    out.insert(out.begin(), kDigits[n % 16]);
+    n /= 16;
+  } while (n != 0);
+  return "0x" + out;
+}
+
 // Notes the runs of free entries among the whole entries of a piece read at
 // at (a multiple of 16).
 void noteFreeEntries(uint64_t at, const char* piece, size_t n, OffsetRuns& freeEntries) {
@@ -56,7 +79,7 @@ void noteFreeEntries(uint64_t at, const char* piece, size_t n, OffsetRuns& freeE
 
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
                             const InodeTable& inodes, DirectoryMemo& memo, ScanSink& sink,
-                            const StopToken* stop) {
+                            const StopToken* stop, BrokenRuns* salvage) {
   const uint32_t first = root.d_sblock * BFS_BSIZE;
   const uint32_t length = root.d_eoffset - first + 1;
   const uint64_t pos = imageOffset(base, first);
@@ -96,30 +119,48 @@ NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& r
   // Then the entries in use are walked, in order, passing over runs of free
   // entries and holes.
   NameTable names;
-  for (uint64_t p = pos; p < wholeEnd;) {
-    checkStop(stop);
-    uint64_t skip = memo.freeEntries.skipFrom(p);
-    if (skip == p) {
-      const uint64_t data = image.nextData(p);
-      if (data >= p + 2) skip = p + roundUp(data - p - 1, BFS_DIRENTSIZE);
+  try {
+    for (uint64_t p = pos; p < wholeEnd;) {
+      checkStop(stop);
+      uint64_t skip = memo.freeEntries.skipFrom(p);
+      if (skip == p) {
+        const uint64_t data = image.nextData(p);
+        if (data >= p + 2) skip = p + roundUp(data - p - 1, BFS_DIRENTSIZE);
+      }
+      if (skip > p) {
+        p = std::min(skip, wholeEnd);
+        continue;
+      }
+      uint64_t n = std::min<uint64_t>(kPiece, wholeEnd - p);
+      n = std::min(n, roundUp(memo.freeEntries.nextStart(p) - p, BFS_DIRENTSIZE));
+      const uint64_t hole = image.nextHole(p);
+      if (hole > p) n = std::min(n, roundUp(hole - p, BFS_DIRENTSIZE));
+      const char* piece = read(p, n);
+      for (size_t k = 0; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
+        const bfsLDirs bld = decodeAndReportEntry(piece + k, base, sink);
+        if (bld.undefined()) continue;
+        const char* violated = bld.l_ino == BFS_ROOTINO ? nullptr : entryViolation(bld, inodes);
+        if (violated != nullptr) {
+          if (salvage == nullptr) require(false, violated);
+          const uint64_t at = p + k;
+          salvage->broken((at - pos) / BFS_DIRENTSIZE, at, violated,
+                          "for inode " + hexNumber(bld.l_ino));
+          if (startsSuperblock(piece + k, at)) {
+            salvage->finish("; the directory runs into the superblock at " + std::to_string(at) +
+                            ": the rest of it is left out");
+            return names;
+          }
+          continue;
+        }
+        if (salvage != nullptr) salvage->sound();
+        if (bld.l_ino != BFS_ROOTINO) names.set(bld.l_ino, bld.toString());
+      }
+      p += n;
     }
-    if (skip > p) {
-      p = std::min(skip, wholeEnd);
-      continue;
-    }
-    uint64_t n = std::min<uint64_t>(kPiece, wholeEnd - p);
-    n = std::min(n, roundUp(memo.freeEntries.nextStart(p) - p, BFS_DIRENTSIZE));
-    const uint64_t hole = image.nextHole(p);
-    if (hole > p) n = std::min(n, roundUp(hole - p, BFS_DIRENTSIZE));
-    const char* piece = read(p, n);
-    for (size_t k = 0; k + BFS_DIRENTSIZE <= n; k += BFS_DIRENTSIZE) {
-      const bfsLDirs bld = decodeAndReportEntry(piece + k, base, sink);
-      if (bld.undefined() || bld.l_ino == BFS_ROOTINO) continue;
-      require(bld.l_ino < inodes.slotCount(), "bld.l_ino < bsb.numInodes()");
-      require(inodes.inUse(bld.l_ino), "!bfsInodes[bld.l_ino].undefined()");
-      names.set(bld.l_ino, bld.toString());
-    }
-    p += n;
+  } catch (...) {
+    if (salvage != nullptr) salvage->finish();  // what was met before is told
+    throw;
   }
+  if (salvage != nullptr) salvage->finish();
   return names;
 }

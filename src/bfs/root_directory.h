@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "broken_runs.h"
 #include "image.h"
 #include "inode_table.h"
 #include "offset_runs.h"
@@ -53,9 +54,12 @@ struct DirectoryMemo {
 // has been read. What memo
 // knows (and the holes of a sparse image) is not read again, so that
 // directories that cover the same bytes cost little. Throws ReadFailure or
-// InconsistentFileSystem, or Interrupted when stop asks.
+// InconsistentFileSystem, or Interrupted when stop asks. With salvage, an
+// entry that breaks a condition is told there and left out instead, and
+// the other entries are read; a broken entry that is the start of a
+// superblock (the directory runs into another file system) ends the walk.
 NameTable readRootDirectory(const Image& image, int64_t base, const bfsDirent& root,
                             const InodeTable& inodes, DirectoryMemo& memo, ScanSink& sink,
-                            const StopToken* stop);
+                            const StopToken* stop, BrokenRuns* salvage = nullptr);
 
 #endif  // BFSSCAN_ROOT_DIRECTORY_H

@@ -94,19 +94,14 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
     checkStop(stop_);
     const bfsDirent& inode = entry.inode;
     FileEvent ev;
-    ev.fs = base;
-    ev.slot = entry.slot;
-    ev.inode = inodeFields(inode);
-    ev.dir = dirName;
-    ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
-    ev.imageOffset = imageOffset(base, ev.first);
-    ev.length = static_cast<uint64_t>(inode.d_eoffset - ev.first) + 1;
+    describeInode(ev, base, entry, dirName);
     if (inode.isDirectory()) {
       ev.status = FileEvent::kDirectory;
       sink_.file(ev);
       return;
     }
     ev.name = names.lookup(inode.d_ino);  // by the inode's own number
+    if (ev.name.empty() && options_.keepGoing) return;  // an orphan: extractOrphans()
     extractFile(base, *dir, ev);
   });
 }

@@ -17,6 +17,7 @@
 #include "output_failure.h"
 #include "hashing.h"
 #include "output_tree.h"
+#include "record_events.h"
 #include "results_targets.h"
 #include "root_directory.h"
 #include "scan_sink.h"
@@ -40,6 +41,22 @@ struct ExtractOptions {
   OutputTree* tree = nullptr;
 };
 
+// Fills in what a file event and an orphan event share: the inode in use
+// entry of the file system at base, its extent, and the extraction
+// directory dir.
+template <class Event>
+void describeInode(Event& ev, int64_t base, const InodeTable::Entry& entry,
+                   const std::string& dir) {
+  const bfsDirent& inode = entry.inode;
+  ev.fs = base;
+  ev.slot = entry.slot;
+  ev.inode = inodeFields(inode);
+  ev.dir = dir;
+  ev.first = inode.d_sblock * BFS_BSIZE;  // 32-bit block arithmetic: it wraps
+  ev.imageOffset = imageOffset(base, ev.first);
+  ev.length = static_cast<uint64_t>(inode.d_eoffset - ev.first) + 1;
+}
+
 // Whether a name from a directory entry names a file inside a directory.
 bool isSafeName(const std::string& name);
 
@@ -60,6 +77,12 @@ class Extractor {
   // data area is [start, end] (unowned_extract.cpp). Throws as extract().
   void extractUnowned(int64_t base, const InodeTable& inodes, uint32_t start, uint32_t end);
 
+  // After extract(), with keep-going: the files of the file system at base
+  // that no sound directory entry names (names), copied as ino-N into the
+  // directory of orphans beside the files (orphan_extract.cpp). Throws as
+  // extract().
+  void extractOrphans(int64_t base, const InodeTable& inodes, const NameTable& names);
+
  private:
   std::string directoryName(int64_t base) const;
   // Whether length more bytes would pass the budget (said once, when first
@@ -76,6 +99,7 @@ class Extractor {
   bool holdsNonZero(uint64_t pos, uint64_t length) const;
   void emitRun(int64_t base, UnallocatedEvent& ev);
   void extractFile(int64_t base, OutputDirectory& dir, FileEvent& ev);
+  void extractOrphan(int64_t base, const std::string& name, OrphanEvent& ev);
   void noteWritten(int64_t base, const std::string& display, uint32_t slot,
                    const std::string& name);
   void copy(uint64_t pos, uint64_t n, OutputFile& out, FileHasher& hasher);

@@ -24,9 +24,18 @@ int MountOperations::resolve(std::string_view path, Node* node) const {
   node->index = *fs;
   if (slash == std::string_view::npos) return 0;
   path.remove_prefix(slash + 1);
-  const size_t rest = path.find('/');
-  const std::optional<size_t> file = tree_.findFile(*fs, path.substr(0, rest));
-  if (!file) return -ENOENT;
+  size_t rest = path.find('/');
+  std::optional<size_t> file = tree_.findFile(*fs, path.substr(0, rest));
+  if (!file) {  // a subdirectory, or a file in one
+    const std::optional<size_t> sub = tree_.findSubdirectory(*fs, path.substr(0, rest));
+    if (!sub) return -ENOENT;
+    node->index = *sub;
+    if (rest == std::string_view::npos) return 0;
+    path.remove_prefix(rest + 1);
+    rest = path.find('/');
+    file = tree_.findFile(*sub, path.substr(0, rest));
+    if (!file) return -ENOENT;
+  }
   if (rest != std::string_view::npos) return -ENOTDIR;
   node->kind = Kind::kFile;
   node->index = *file;
@@ -57,7 +66,8 @@ NodeAttributes MountOperations::attributes(const Node& node) const {
   a.atime = directories_.atime;
   a.mtime = directories_.mtime;
   a.ctime = directories_.ctime;
-  a.nlink = node.kind == Kind::kRoot ? static_cast<uint32_t>(2 + tree_.fileSystemCount()) : 2;
+  a.nlink = static_cast<uint32_t>(
+      2 + (node.kind == Kind::kRoot ? tree_.topLevelCount() : tree_.subdirectoryCount(node.index)));
   return a;
 }
 
@@ -78,9 +88,14 @@ int MountOperations::readdir(
   if (node.kind == Kind::kFile) return -ENOTDIR;
   if (node.kind == Kind::kRoot) {
     for (size_t fs = 0; fs < tree_.fileSystemCount(); ++fs) {
+      if (tree_.parentOf(fs) != MountTree::kTop) continue;
       if (!add(tree_.fileSystemName(fs), attributes(Node{Kind::kFileSystem, fs}))) break;
     }
     return 0;
+  }
+  for (size_t sub = node.index + 1; sub < node.index + 1 + tree_.subdirectoryCount(node.index);
+       ++sub) {
+    if (!add(tree_.fileSystemName(sub), attributes(Node{Kind::kFileSystem, sub}))) return 0;
   }
   const size_t first = tree_.firstFile(node.index);
   for (size_t f = first; f < first + tree_.fileCount(node.index); ++f) {
@@ -130,7 +145,7 @@ ssize_t MountOperations::read(uint64_t handle, char* buffer, size_t size, uint64
   }
   if (done == n) return static_cast<ssize_t>(n);
   const size_t fs = tree_.fileSystemOf(handle);
-  std::string name(tree_.fileSystemName(fs));
+  std::string name = tree_.directoryPath(fs);
   name += '/';
   name += tree_.fileName(handle);
   log_.line("bfsmount: error reading " + escapeForDiag(imagePath_) + ": " + why + " (" +

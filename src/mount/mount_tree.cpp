@@ -14,8 +14,38 @@ bool MountTree::addFileSystem(const std::string& name, int64_t base) {
   fs.nameLength = static_cast<uint32_t>(name.size());
   fs.firstFile = static_cast<uint32_t>(files_.size());
   fileSystems_.push_back(fs);
+  lastTop_ = fileSystems_.size() - 1;
   refused_ = false;
   return true;
+}
+
+bool MountTree::addSubdirectory(const std::string& name) {
+  if (fileSystems_.empty() || refused_) return false;
+  const size_t parent = lastTop_;
+  const int64_t base = fileSystems_[parent].base;
+  if (!addFileSystem(name, base)) return false;
+  fileSystems_.back().parent = static_cast<uint32_t>(parent);
+  lastTop_ = parent;
+  return true;
+}
+
+size_t MountTree::subdirectoryCount(size_t fs) const {
+  size_t n = 0;
+  while (fs + 1 + n < fileSystems_.size() && fileSystems_[fs + 1 + n].parent == fs) ++n;
+  return n;
+}
+
+std::optional<size_t> MountTree::findSubdirectory(size_t fs, std::string_view name) const {
+  for (size_t i = fs + 1; i < fs + 1 + subdirectoryCount(fs); ++i) {
+    if (fileSystemName(i) == name) return i;
+  }
+  return std::nullopt;
+}
+
+std::string MountTree::directoryPath(size_t fs) const {
+  std::string path(fileSystemName(fs));
+  if (parentOf(fs) != kTop) path = std::string(fileSystemName(parentOf(fs))) + "/" + path;
+  return path;
 }
 
 bool MountTree::full() const { return files_.size() + fileSystems_.size() >= maxEntries_; }
@@ -61,8 +91,10 @@ void MountTree::closeFileSystem() {
 void MountTree::finish() {
   closeFileSystem();
   files_.shrink_to_fit();
-  byName_.resize(fileSystems_.size());
-  for (size_t i = 0; i < byName_.size(); ++i) byName_[i] = static_cast<uint32_t>(i);
+  byName_.clear();
+  for (size_t i = 0; i < fileSystems_.size(); ++i) {
+    if (fileSystems_[i].parent == kTop) byName_.push_back(static_cast<uint32_t>(i));
+  }
   std::sort(byName_.begin(), byName_.end(), [&](uint32_t a, uint32_t b) {
     return fileSystemName(a) < fileSystemName(b);
   });

@@ -47,6 +47,10 @@ class MountTree {
   bool addFileSystem(const std::string& name, int64_t base);
   // False when the file was left out: no file system taken, or the tables are full.
   bool addFile(const MountFileInfo& info);
+  // A directory inside the last file system taken (the orphans of a
+  // salvaged file system), holding the files added after it. False when
+  // it was left out.
+  bool addSubdirectory(const std::string& name);
   // Ends the building; the lookups work from here on.
   void finish();
 
@@ -64,6 +68,17 @@ class MountTree {
   size_t fileSystemOf(size_t index) const;
 
   std::optional<size_t> findFileSystem(std::string_view name) const;
+
+  // Subdirectories are kept among the file systems, each right after the
+  // one that holds it; kTop marks a file system of the top level.
+  static constexpr uint32_t kTop = UINT32_MAX;
+  uint32_t parentOf(size_t fs) const { return fileSystems_[fs].parent; }
+  size_t topLevelCount() const { return byName_.size(); }
+  // The subdirectories of fs are [fs + 1, fs + 1 + subdirectoryCount(fs)).
+  size_t subdirectoryCount(size_t fs) const;
+  std::optional<size_t> findSubdirectory(size_t fs, std::string_view name) const;
+  // The path of a directory below the mount point ("disk-0/.bfsscan-orphans").
+  std::string directoryPath(size_t fs) const;
   std::optional<size_t> findFile(size_t fs, std::string_view name) const;
 
  private:
@@ -73,6 +88,7 @@ class MountTree {
     uint32_t nameLength = 0;
     uint32_t firstFile = 0;
     uint32_t fileCount = 0;
+    uint32_t parent = kTop;
   };
   uint32_t pooled(std::string_view name);
   std::string_view pooledName(uint32_t offset, uint32_t length) const;
@@ -81,6 +97,7 @@ class MountTree {
 
   size_t maxEntries_;
   bool refused_ = false;  // the last file system was left out
+  size_t lastTop_ = 0;    // the last file system of the top level taken
   std::string names_;
   std::vector<FileSystem> fileSystems_;
   std::vector<uint32_t> byName_;  // file systems sorted by name

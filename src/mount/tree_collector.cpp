@@ -8,6 +8,7 @@ void TreeCollector::image(const bfsscan::ImageEvent& e) {
 
 void TreeCollector::directory(const bfsscan::DirectoryEvent& e) {
   fs_ = -1;
+  orphansOf_ = -1;
   if (tree_.addFileSystem(e.path, e.fs)) {
     fs_ = e.fs;
   } else {
@@ -15,20 +16,51 @@ void TreeCollector::directory(const bfsscan::DirectoryEvent& e) {
   }
 }
 
-void TreeCollector::file(const bfsscan::FileEvent& e) {
-  if (e.status != bfsscan::FileEvent::kListed && e.status != bfsscan::FileEvent::kExtracted) return;
-  if (fs_ < 0 || e.fs != fs_) return;
+namespace {
+
+MountFileInfo fileInfo(const std::string& name, uint64_t imageOffset, uint64_t length,
+                       const bfsscan::Inode& inode) {
   MountFileInfo info;
-  info.name = e.name;
-  info.imageOffset = imageStart_ + e.imageOffset;
-  info.length = e.length;
-  info.mode = e.inode.mode;
-  info.uid = e.inode.uid;
-  info.gid = e.inode.gid;
-  info.atime = e.inode.atime;
-  info.mtime = e.inode.mtime;
-  info.ctime = e.inode.ctime;
-  if (!tree_.addFile(info)) full();
+  info.name = name;
+  info.imageOffset = imageOffset;
+  info.length = length;
+  info.mode = inode.mode;
+  info.uid = inode.uid;
+  info.gid = inode.gid;
+  info.atime = inode.atime;
+  info.mtime = inode.mtime;
+  info.ctime = inode.ctime;
+  return info;
+}
+
+bool listed(bfsscan::FileEvent::Status status) {
+  return status == bfsscan::FileEvent::kListed || status == bfsscan::FileEvent::kExtracted;
+}
+
+}  // namespace
+
+void TreeCollector::file(const bfsscan::FileEvent& e) {
+  if (!listed(e.status)) return;
+  if (fs_ < 0 || e.fs != fs_ || orphansOf_ >= 0) return;
+  if (!tree_.addFile(fileInfo(e.name, imageStart_ + e.imageOffset, e.length, e.inode))) full();
+}
+
+// Orphans come after their file system's files, in its directory of
+// orphans (the last component of their path, as extraction writes it).
+void TreeCollector::orphan(const bfsscan::OrphanEvent& e) {
+  if (!listed(e.status) || fs_ < 0 || e.fs != fs_) return;
+  const size_t slash = e.path.rfind('/');
+  const size_t dirStart = e.path.rfind('/', slash - 1) + 1;
+  if (slash == std::string::npos || slash == 0 || dirStart > slash) return;
+  if (orphansOf_ != e.fs) {
+    if (!tree_.addSubdirectory(e.path.substr(dirStart, slash - dirStart))) {
+      full();
+      fs_ = -1;
+      return;
+    }
+    orphansOf_ = e.fs;
+  }
+  if (!tree_.addFile(fileInfo(e.path.substr(slash + 1), imageStart_ + e.imageOffset, e.length, e.inode))) full();
 }
 
 void TreeCollector::problem(const bfsscan::ProblemEvent& e) {

@@ -18,6 +18,7 @@ class TreeCollector : public bfsscan::Sink {
   void file(const bfsscan::FileEvent& e) override;
   void problem(const bfsscan::ProblemEvent& e) override;
   void end(const bfsscan::EndEvent& e) override;
+  void orphan(const bfsscan::OrphanEvent& e) override;
 
  private:
   void full();
@@ -27,6 +28,7 @@ class TreeCollector : public bfsscan::Sink {
   uint64_t imageStart_ = 0;  // of the image being scanned, in the range of all
   uint64_t imagesEnd_ = 0;   // where the next image starts
   int64_t fs_ = -1;  // base of the file system being collected, -1 when none
+  int64_t orphansOf_ = -1;  // the file system whose directory of orphans is open
   bool full_ = false;
 };
 

@@ -19,9 +19,9 @@ void appendTriple(std::string& out, uint32_t bits, bool special, char specialLet
   }
 }
 
-std::string md5Field(const FileEvent& e, bool md5) {
+std::string md5Field(const std::vector<Digest>& digests, bool md5) {
   if (!md5) return "0";
-  for (const Digest& d : e.digests) {
+  for (const Digest& d : digests) {
     if (d.algorithm == "md5" && !d.hex.empty()) return d.hex;
   }
   return std::string(32, '0');
@@ -50,6 +50,16 @@ std::string bodyModeString(uint32_t type, uint32_t mode) {
   return out;
 }
 
+// One line: MD5|name|inode|mode_as_string|UID|GID|size|atime|mtime|ctime|crtime.
+std::string bodyLine(const std::string& md5, const std::string& name, uint32_t slot,
+                     const bfsscan::Inode& a, uint64_t length) {
+  const std::string sep = "|";
+  return md5 + sep + name + sep + std::to_string(slot) + sep + bodyModeString(a.type, a.mode) +
+         sep + std::to_string(a.uid) + sep + std::to_string(a.gid) + sep +
+         std::to_string(length) + sep + std::to_string(a.atime) + sep + std::to_string(a.mtime) +
+         sep + std::to_string(a.ctime) + sep + "0";
+}
+
 }  // namespace
 
 BodyFileSink::BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5)
@@ -57,15 +67,16 @@ BodyFileSink::BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5)
 
 void BodyFileSink::file(const FileEvent& e) {
   if (e.status == FileEvent::kPending) return;
-  const bfsscan::Inode& a = e.inode;
-  const std::string sep = "|";
-  out_->writeLine(md5Field(e, md5_) + sep + bodyName(e) + sep + std::to_string(e.slot) + sep +
-                  bodyModeString(a.type, a.mode) + sep + std::to_string(a.uid) + sep +
-                  std::to_string(a.gid) + sep + std::to_string(e.length) + sep +
-                  std::to_string(a.atime) + sep + std::to_string(a.mtime) + sep +
-                  std::to_string(a.ctime) + sep + "0");
+  out_->writeLine(bodyLine(md5Field(e.digests, md5_), bodyName(e), e.slot, e.inode, e.length));
 }
 
 void BodyFileSink::end(const EndEvent& e) {
   if (e.lastImage) out_->close();
+}
+
+// An orphan is named by where it was copied: STEM-OFFSET/.bfsscan-orphans/ino-N.
+void BodyFileSink::orphan(const OrphanEvent& e) {
+  if (e.status == FileEvent::kPending) return;
+  out_->writeLine(bodyLine(md5Field(e.digests, md5_), escapeBodyName("/" + e.path), e.slot,
+                           e.inode, e.length));
 }

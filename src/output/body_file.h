@@ -17,6 +17,7 @@ class BodyFileSink : public ScanSink {
   BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5);
   void file(const FileEvent& e) override;
   void end(const EndEvent& e) override;
+  void orphan(const OrphanEvent& e) override;
   bool lostOutput() const override { return out_->lost(); }
 
  private:

@@ -110,10 +110,13 @@ void DfxmlSink::fileSystem(const FileSystemEvent& e) {
 
 void DfxmlSink::inode(const InodeEvent& e) {
   // An inode whose checks failed is told here; the others at their file event.
-  if (!volumeOpen_ || otherStarted_ || e.stage == InodeEvent::kDecoded) return;
-  line("    <fileobject>" +
-       element("error", e.stage == InodeEvent::kBadExtent ? "damaged inode: its extent is invalid"
-                                                          : "damaged inode: its type is invalid") +
+  if (!volumeOpen_ || otherStarted_) return;
+  if (e.stage == InodeEvent::kDecoded && e.broken.empty()) return;
+  const std::string error =
+      e.stage == InodeEvent::kBadExtent ? "damaged inode: its extent is invalid"
+      : e.stage == InodeEvent::kBadType ? "damaged inode: its type is invalid"
+                                        : "damaged inode: " + xmlText(e.broken);
+  line("    <fileobject>" + element("error", error) +
        element("alloc", "1") + element("inode", num(e.slot)) + "</fileobject>");
 }
 
@@ -148,6 +151,19 @@ void DfxmlSink::deleted(const DeletedEvent& e) {
   s += metadata(BFS_VREG, e.mode, e.nlink, e.uid, e.gid, e.mtime, e.ctime, e.atime);
   s += byteRuns(e.firstBlock * BFS_BSIZE, e.imageOffset, e.length) + digests(e.digests) +
        "</fileobject>";
+  line(s);
+}
+
+void DfxmlSink::orphan(const OrphanEvent& e) {
+  if (e.status == FileEvent::kPending || !volumeOpen_ || otherStarted_) return;
+  const bfsscan::Inode& a = e.inode;
+  std::string s = "    <fileobject>";  // no name: no directory entry gives one
+  if (e.status == FileEvent::kSkipped) s += element("error", "not extracted");
+  if (e.status == FileEvent::kFailed) s += element("error", "its bytes could not be read");
+  s += element("filesize", num(e.length)) + element("alloc", "1") + element("orphan", "1") +
+       element("inode", num(e.slot));
+  s += metadata(a.type, a.mode, a.nlink, a.uid, a.gid, a.mtime, a.ctime, a.atime);
+  s += byteRuns(e.first, e.imageOffset, e.length) + digests(e.digests) + "</fileobject>";
   line(s);
 }
 

@@ -40,6 +40,7 @@ class DfxmlSink : public ScanSink {
   void unallocated(const UnallocatedEvent& e) override;
   void deleted(const DeletedEvent& e) override;
   void end(const EndEvent& e) override;
+  void orphan(const OrphanEvent& e) override;
   bool lostOutput() const override { return out_->lost(); }
 
  private:

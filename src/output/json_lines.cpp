@@ -56,6 +56,27 @@ const char* fileStatusWord(FileEvent::Status status) {
   return nullptr;
 }
 
+// The extent of a deleted candidate or an orphan.
+void putExtent(Json& j, uint64_t imageOffset, uint64_t length, uint32_t firstBlock,
+               uint32_t lastBlock) {
+  j["image_offset"] = imageOffset;
+  j["length"] = length;
+  j["first_block"] = firstBlock;
+  j["last_block"] = lastBlock;
+}
+
+// The attributes of a deleted candidate or an orphan.
+void putAttributes(Json& j, uint32_t mode, uint32_t uid, uint32_t gid, uint32_t nlink,
+                   uint32_t atime, uint32_t mtime, uint32_t ctime) {
+  j["mode"] = octal(mode);
+  j["uid"] = uid;
+  j["gid"] = gid;
+  j["nlink"] = nlink;
+  j["atime"] = atime;
+  j["mtime"] = mtime;
+  j["ctime"] = ctime;
+}
+
 // Names and paths are put in records as their bytes: JSON's own escapes
 // cover control characters, a byte that is not valid UTF-8 becomes U+FFFD
 // (the exact bytes are in the "_hex" field beside it).
@@ -120,6 +141,7 @@ void JsonLinesSink::inode(const InodeEvent& e) {
   j["fs"] = e.fs;
   j["slot"] = e.slot;
   j["ino"] = d.ino;
+  if (!e.broken.empty()) j["broken"] = e.broken;
   if (e.stage == InodeEvent::kBadExtent) {
     j["damaged"] = "extent";
     write(*out_, j);
@@ -213,17 +235,8 @@ void JsonLinesSink::deleted(const DeletedEvent& e) {
   Json j = record("deleted");
   j["fs"] = e.fs;
   j["slot"] = e.slot;
-  j["image_offset"] = e.imageOffset;
-  j["length"] = e.length;
-  j["first_block"] = e.firstBlock;
-  j["last_block"] = e.lastBlock;
-  j["mode"] = octal(e.mode);
-  j["uid"] = e.uid;
-  j["gid"] = e.gid;
-  j["nlink"] = e.nlink;
-  j["atime"] = e.atime;
-  j["mtime"] = e.mtime;
-  j["ctime"] = e.ctime;
+  putExtent(j, e.imageOffset, e.length, e.firstBlock, e.lastBlock);
+  putAttributes(j, e.mode, e.uid, e.gid, e.nlink, e.atime, e.mtime, e.ctime);
   j["overlaps_live_file"] = e.overlapsLive;
   if (!e.path.empty()) {
     j["path"] = e.path;
@@ -258,4 +271,21 @@ void JsonLinesSink::end(const EndEvent& e) {
   j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
   write(*out_, j);
   if (e.lastImage && out_->file) out_->file->close();
+}
+
+void JsonLinesSink::orphan(const OrphanEvent& e) {
+  const char* status = fileStatusWord(e.status);
+  if (status == nullptr) return;
+  const bfsscan::Inode& d = e.inode;
+  Json j = record("orphan");
+  j["fs"] = e.fs;
+  j["slot"] = e.slot;
+  j["ino"] = d.ino;
+  putExtent(j, e.imageOffset, e.length, d.firstBlock, d.lastBlock);
+  putAttributes(j, d.mode, d.uid, d.gid, d.nlink, d.atime, d.mtime, d.ctime);
+  j["path"] = e.path;
+  j["path_hex"] = hexBytes(e.path);
+  j["status"] = status;
+  for (const Digest& h : e.digests) j[h.algorithm] = h.hex.empty() ? Json() : Json(h.hex);
+  write(*out_, j);
 }

@@ -32,6 +32,7 @@ class JsonLinesSink : public ScanSink {
   void deleted(const DeletedEvent& e) override;
   void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
+  void orphan(const OrphanEvent& e) override;
   bool lostOutput() const override { return out_->file && out_->file->lost(); }
 
   // Where the lines go: a results file (when there is one) through consumer.

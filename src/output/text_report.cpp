@@ -103,7 +103,10 @@ void TextReport::inode(const InodeEvent& e) {
   std::ostream& out = console_.out();
   const bfsscan::Inode& d = e.inode;
   out << "Inode " << Hex{d.ino} << " ";
+  // A slot left out (keep-going): its line ends with the condition it breaks.
+  const std::string broken = e.broken.empty() ? "" : "broken: " + e.broken;
   if (e.stage == InodeEvent::kBadExtent) {
+    out << broken;
     endLine();
     return;
   }
@@ -113,12 +116,17 @@ void TextReport::inode(const InodeEvent& e) {
       << "- " << Hex{d.lastBlock} << "[" << Hex{d.lastBlock * BFS_BSIZE} << "] "
       << "(" << Hex{d.lastByte} << ") "
       << "size " << Hex{distance} << " (" << distance << ")";
+  if (e.stage == InodeEvent::kBadType) {
+    if (!broken.empty()) out << " " << broken;
+    endLine();
+    return;
+  }
   endLine();
-  if (e.stage == InodeEvent::kBadType) return;
   out << "type " << (d.isDirectory() ? "dir" : "reg")
       << " mode " << Oct{d.mode}
       << " owner " << d.uid << "/" << d.gid
       << " links " << d.nlink;
+  if (!broken.empty()) out << " " << broken;
   endLine();
 }
 
@@ -144,13 +152,23 @@ void TextReport::file(const FileEvent& e) {
   if (!withReport_ || e.status != FileEvent::kPending) return;
   fs::path fpath(e.dir);
   fpath /= e.name;
-  const uint32_t distance = e.inode.lastByte - e.first;
+  copyingLine(fpath.string(), e.first, e.inode.lastByte, e.length);
+}
+
+void TextReport::copyingLine(const std::string& path, uint32_t first, uint32_t lastByte,
+                             uint64_t length) {
+  const uint32_t distance = lastByte - first;
   std::ostringstream quoted;
-  quoted << fpath;  // Boost.Filesystem's quoting
-  console_.out() << "copying " << shown(quoted.str()) << " " << Hex{e.first} << "-"
-                 << Hex{e.inode.lastByte} << " " << distance;
+  quoted << fs::path(path);  // Boost.Filesystem's quoting
+  console_.out() << "copying " << shown(quoted.str()) << " " << Hex{first} << "-"
+                 << Hex{lastByte} << " " << distance;
   endLine();
-  if (e.length >= kLargeFile) flush();  // shown before a long copy
+  if (length >= kLargeFile) flush();  // shown before a long copy
+}
+
+void TextReport::orphan(const OrphanEvent& e) {
+  if (!withReport_ || e.status != FileEvent::kPending) return;
+  copyingLine(e.path, e.first, e.inode.lastByte, e.length);
 }
 
 void TextReport::problem(const ProblemEvent& e) {

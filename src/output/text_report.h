@@ -31,6 +31,7 @@ class TextReport : public ScanSink {
   void problem(const ProblemEvent& e) override;
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return lost_; }
+  void orphan(const OrphanEvent& e) override;
 
  private:
   // Ends a report line and notices, once, that it could not be written.
@@ -39,6 +40,8 @@ class TextReport : public ScanSink {
   void noticeFailure();
   // name as written to the report: escaped on a terminal.
   std::string shown(const std::string& name) const;
+  // The copying line of a file (or an orphan) at path.
+  void copyingLine(const std::string& path, uint32_t first, uint32_t lastByte, uint64_t length);
 
   static constexpr uint64_t kLargeFile = 1 << 20;
 

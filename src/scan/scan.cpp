@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "block_reader.h"
+#include "broken_runs.h"
 #include "consistency.h"
 #include "escape.h"
 #include "extract.h"
@@ -135,8 +136,12 @@ Next Scanner::decide(const Failure& f) const {
 void Scanner::report(const Failure& f, Next next) {
   if (f.kind == Failure::kViolation) {
     tally_.inconsistent = true;
-    problem(ProblemEvent::kInconsistent, f.fs, static_cast<uint64_t>(f.fs),
-            "bfsscan: inconsistent file system at " + std::to_string(f.fs) + ": " + f.condition);
+    std::string text =
+        "bfsscan: inconsistent file system at " + std::to_string(f.fs) + ": " + f.condition;
+    if (next == Next::kStop && !config_.offset) {  // --offset scans nothing else
+      text += "; the rest of the image was not scanned (--keep-going scans it)";
+    }
+    problem(ProblemEvent::kInconsistent, f.fs, static_cast<uint64_t>(f.fs), text);
     return;
   }
   if (next == Next::kStop && f.read.kind() == ReadFailure::kEndOfImage) {
@@ -150,6 +155,21 @@ std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor&
                                                   const char* block, int64_t base) {
   Failure f;
   f.fs = base;
+  // With keep-going, broken slots and entries are told and left out.
+  std::optional<BrokenRuns> slots, entries;
+  if (config_.keepGoing) {
+    slots.emplace(sink_, base, BrokenRuns::kSlots);
+    entries.emplace(sink_, base, BrokenRuns::kEntries);
+  }
+  // A broken record makes the status 3, however the file system ends.
+  struct NoteBroken {
+    const std::optional<BrokenRuns>& slots;
+    const std::optional<BrokenRuns>& entries;
+    bool& inconsistent;
+    ~NoteBroken() {
+      if ((slots && slots->total() > 0) || (entries && entries->total() > 0)) inconsistent = true;
+    }
+  } noteBroken{slots, entries, tally_.inconsistent};
   try {
     if (!detectAndReport(block, base, sink_)) return std::nullopt;
     ++tally_.fileSystems;
@@ -162,20 +182,27 @@ std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor&
     fe.slotCount = bsb.numInodes();
     sink_.fileSystem(fe);
 
-    const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_, sink_, stop_);
+    const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_, sink_, stop_,
+                                               slots ? &*slots : nullptr);
     NameTable names;
     if (const bfsDirent* root = inodes.root()) {
       try {
-        names = readRootDirectory(image, base, *root, inodes, directories_, sink_, stop_);
+        names = readRootDirectory(image, base, *root, inodes, directories_, sink_, stop_,
+                                  entries ? &*entries : nullptr);
       } catch (ReadFailure& failure) {
         failure.setItem("root directory");
-        throw;
+        if (!entries || failure.kind() == ReadFailure::kShrunk) throw;
+        // Salvaged: its files are extracted as orphans.
+        checkStop(stop_);
+        readProblem(failure, base, false);
+        names = NameTable();
       }
-    } else {
+    } else if (!inodes.rootBroken()) {  // a broken root slot was told already
       problem(ProblemEvent::kNoRoot, base, 0,
               "bfsscan: file system at " + std::to_string(base) + " has no root directory");
     }
     extractor.extract(base, inodes, names);
+    if (config_.keepGoing) extractor.extractOrphans(base, inodes, names);
     if (config_.unallocated || config_.deleted) {
       extractor.extractUnowned(base, inodes, bsb.bdsup_start, bsb.bdsup_end);
     }

@@ -161,7 +161,8 @@ MapLane* MapModel::laneAt(int64_t base) {
 }
 
 void MapModel::inode(const InodeEvent& e) {
-  if (e.stage == InodeEvent::kBadExtent) return;
+  // A slot left out (keep-going) is no file: its problem marks it.
+  if (e.stage == InodeEvent::kBadExtent || !e.broken.empty()) return;
   const uint32_t first = e.inode.firstByte();
   const uint64_t length = e.inode.length();
   MapLane* lane = laneAt(e.fs);
@@ -180,6 +181,10 @@ void MapModel::inode(const InodeEvent& e) {
     return;
   }
   setOutcome(e.fs, e.slot, first, length, nullptr, Outcome::kFound);
+}
+
+void MapModel::orphan(const OrphanEvent& e) {
+  setOutcome(e.fs, e.slot, e.first, e.length, nullptr, outcomeOf(e.status));
 }
 
 void MapModel::directory(const DirectoryEvent& e) {

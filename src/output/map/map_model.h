@@ -120,6 +120,8 @@ class MapModel {
   void problem(const ProblemEvent& e);
   void unallocated(const UnallocatedEvent& e);
   void end(const EndEvent& e);
+  // A file no entry names, copied among the orphans (keep-going).
+  void orphan(const OrphanEvent& e);
 
   // What was gathered.
   const std::string& path() const { return path_; }

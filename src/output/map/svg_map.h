@@ -48,6 +48,7 @@ class MapSink : public ScanSink {
   void problem(const ProblemEvent& e) override { model_.problem(e); }
   void unallocated(const UnallocatedEvent& e) override { model_.unallocated(e); }
   void end(const EndEvent& e) override;
+  void orphan(const OrphanEvent& e) override { model_.orphan(e); }
   bool lostOutput() const override { return lost_; }
 
  private:
