@@ -6,6 +6,7 @@
 // non-zero part of a temporary copy).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -151,6 +152,32 @@ ssize_t splice(int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigne
     if (got > 0) bytesSpliced += static_cast<unsigned long long>(got);
   }
   return got;
+}
+
+// BFSSCAN_TEST_FREE_BYTES: the free space statvfs tells (in blocks of 4 KiB),
+// for a temporary directory of a known size.
+int statvfs(const char* path, struct statvfs* buf) {
+  static auto real = next<int (*)(const char*, struct statvfs*)>("statvfs");
+  const int rc = real(path, buf);
+  if (const char* free = std::getenv("BFSSCAN_TEST_FREE_BYTES")) {
+    if (rc == 0) {
+      buf->f_frsize = 4096;
+      buf->f_bavail = static_cast<fsblkcnt_t>(std::atoll(free) / 4096);
+    }
+  }
+  return rc;
+}
+
+int statvfs64(const char* path, struct statvfs64* buf) {
+  static auto real = next<int (*)(const char*, struct statvfs64*)>("statvfs64");
+  const int rc = real(path, buf);
+  if (const char* free = std::getenv("BFSSCAN_TEST_FREE_BYTES")) {
+    if (rc == 0) {
+      buf->f_frsize = 4096;
+      buf->f_bavail = static_cast<fsblkcnt64_t>(std::atoll(free) / 4096);
+    }
+  }
+  return rc;
 }
 
 }  // extern "C"

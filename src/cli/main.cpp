@@ -100,14 +100,23 @@ int main(int argc, char** argv) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
     return kExitUsage;
   }
+  // Standard output under another name is written as "-".
+  for (std::string* path : {&options.bodyFile, &options.jsonFile, &options.mapFile,
+                            &options.dfxmlFile}) {
+    if (results.isStandardOutput(*path)) *path = "-";
+  }
   // Standard input, a pipe, a compressed image or an archive is read as a
   // stream of images; anything else is opened as a file.
   const std::unique_ptr<StreamInput> stream =
-      StreamInput::open(options.image, options.format, options.streamFormat, options.maxImage,
-                        options.keepGoing);
+      StreamInput::open(options.image, options.format, options.streamFormat,
+                        options.maxImageGiven ? options.maxImage : kMaxImageByInput,
+                        options.keepGoing, &stop);
   OpenedImage opened;
   if (!stream) opened = openForScan(options.image, options.format);
-  const std::string onImage = results.clashWithImage(opened.image.get(), options.image);
+  std::string onImage = results.clashWithImage(opened.image.get(), options.image);
+  if (onImage.empty() && stream && stream->mayGiveSeveral()) {
+    onImage = results.clashWithMemberMaps();
+  }
   if (!onImage.empty()) {
     std::cerr << "bfsscan: " << onImage << "\n";
     return kExitUsage;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bfsscan/stop_token.h"
 #include "image.h"
 
 // One image of the input, decoded and ready to scan.
@@ -39,19 +40,28 @@ class StreamInput {
   // kAuto. forced names a compression or archive format to read the input
   // as, whatever its signature (empty: by signature). maxImage limits the
   // decompressed length of each image (0: none). Unless keepGoing, a member
-  // that cannot be read whole is the archive's last.
+  // that cannot be read whole is the archive's last. A stop asked for by
+  // stop (may be null) ends a read that waits on a pipe.
   static std::unique_ptr<StreamInput> open(const std::string& path, ImageFormat format,
                                            const std::string& forced, uint64_t maxImage,
-                                           bool keepGoing);
+                                           bool keepGoing,
+                                           const bfsscan::StopToken* stop = nullptr);
 
-  // The name of the next image ("PATH", or "PATH:MEMBER" in an archive);
+  // The name of the next image ("PATH", or "PATH:MEMBER" in an archive,
+  // MEMBER escaped as standard error escapes names: \n, \xHH);
   // false when there is none left.
   virtual bool next(std::string* name) = 0;
   // Decodes the image named by the last next().
   virtual DecodedImage decode(const DecodeTick& tick) = 0;
+  // Whether the input may give more than one image (an archive).
+  virtual bool mayGiveSeveral() const { return false; }
 };
 
 // The default limit on the decompressed length of one image: 16 TiB.
 constexpr uint64_t kDefaultMaxImage = 16ull << 40;
+// A maxImage that asks for the default bound in proportion to the input
+// (image_bound.h): 1,000 times a compressed file, at least 1 GiB; for a
+// pipe, the free space of $TMPDIR less a tenth.
+constexpr uint64_t kMaxImageByInput = UINT64_MAX;
 
 #endif  // BFSSCAN_STREAM_INPUT_H
