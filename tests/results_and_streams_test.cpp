@@ -203,11 +203,12 @@ TEST_F(ResultsAndStreams, TheDefaultBoundOfADecodedImageFollowsTheInput) {
   RunOptions options;
   options.env = {"LD_PRELOAD=" EIO_SHIM, "BFSSCAN_TEST_FREE_BYTES=" + std::to_string(66 << 20),
                  "TMPDIR=" + dir.path(), "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+  const std::string exact = std::to_string(readFile(dir / "disk.img").size());
   const struct {
     const char* label;
-    const char* command;
+    std::string command;
     std::string err;
-    const char* length;  // the length line of the report
+    std::string length;  // the length line of the report
   } rows[] = {
       {"a compressed file: 1,000 times it, at least 1 GiB", "B -n zeros.img.zst",
        "error reading zeros.img.zst: the decompressed image is longer than 1.0 GiB (by default "
@@ -223,13 +224,32 @@ TEST_F(ResultsAndStreams, TheDefaultBoundOfADecodedImageFollowsTheInput) {
        "error reading -: the decompressed image is longer than 1.0 MiB (--max-image); the rest "
        "was not read\n",
        "\n1048576 bytes / "},
+      {"an image exactly as long as --max-image", "cat disk.img.gz | B -n --max-image=" + exact + " -",
+       "", "\n" + exact + " bytes / "},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     const RunResult r = shell(row.command, options);
-    EXPECT_EQ(r.err.substr(0, row.err.size()), row.err);  // then the file system cut short
+    EXPECT_EQ(r.err.substr(0, row.err.empty() ? r.err.size() : row.err.size()), row.err);
     EXPECT_THAT(r.out, HasSubstr(row.length));
   }
+}
+
+// The temporary copy leaves blocks of zeros as holes: a block whose only
+// byte that is not zero is its last is no such block, and the file extracted
+// from the compressed image keeps that byte.
+TEST_F(ResultsAndStreams, ABlockWhoseLastByteAloneIsSetIsNoHole) {
+  const size_t size = 16 << 10;
+  const mkbfs::Layout layout = writeImage(dir / "disk.img", {{"f", std::string(size, '\0')}});
+  const uint64_t start = layout.sblocks[0] * 512ull;
+  std::string data(size, '\0');
+  data[4095 - start % 4096 + 4096] = 'Z';
+  writeImage(dir / "disk.img", {{"f", data}});
+  sh("gzip disk.img", {"gzip"});
+  if (IsSkipped()) return;
+  const RunResult r = shell("B disk.img.gz");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(readFile(dir / "disk-0/f") == data);
 }
 
 // The block that the read meeting the new end returned is examined block by
