@@ -66,7 +66,8 @@ def scan(image, *, extract_to=None, keep_going=False, preserve=False, format="au
     a directory puts the extraction directories there (as ``-C DIR``).
     keep_going, preserve: as -k and -p. format: "auto", "raw", "ewf", "split",
     "vhd", "vhdx", "vmdk" or "qcow". hashes: names among "md5", "sha1",
-    "sha256", each file's digests then come in its record. max_output: bytes
+    "sha256" (one name may be given as a string: hashes="md5"); each file's
+    digests then come in its record. max_output: bytes
     the extraction may write (0: no limit; None: the command's default).
     """
     if isinstance(hashes, str):
