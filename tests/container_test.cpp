@@ -268,7 +268,7 @@ TEST_F(ContainerTest, DamagedEwfChunk) {
 TEST_F(ContainerTest, DamagedEwfChunkKeepGoing) {
   makeDamagedEwf();
   if (IsSkipped() || HasFatalFailure()) return;
-  const RunResult r = run({BFSSCAN_BIN, "-k", "disk.E01"}, dir.path());
+  const RunResult r = run({BFSSCAN_BIN, "-k", "--json=out.json", "disk.E01"}, dir.path());
   EXPECT_EQ(r.err,
             "error reading disk.E01: checksum error at media offset 1572864 (damaged chunk) (data "
             "of inode 4 of the file system at 0)\n"
@@ -278,6 +278,9 @@ TEST_F(ContainerTest, DamagedEwfChunkKeepGoing) {
   EXPECT_EQ(readFile(dir / "disk-0/small"), "hello");
   EXPECT_FALSE(exists(dir / "disk-0/big1"));
   EXPECT_EQ(readFile(dir / "disk-0/big2"), pattern(700 << 10, 2));
+  // The record of the run has its first block's offset, as the line does.
+  EXPECT_THAT(readFile(dir / "out.json"),
+              ::testing::HasSubstr("\"offset\":1572864,\"what\":\"unreadable\""));
 }
 
 TEST_F(ContainerTest, NoSegmentFileIsOverwritten) {

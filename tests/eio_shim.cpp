@@ -3,9 +3,10 @@
 // BFSSCAN_TEST_EIO_AT fails with EIO, and so do a kernel copy and a splice
 // from it. It can also interrupt the run or shrink the image at a given
 // offset, count the bytes read, and count the bytes written with pwrite (the
-// non-zero part of a temporary copy).
+// non-zero part of a temporary copy), and tell statvfs a given free space.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -96,6 +97,16 @@ struct WriteCount {
   }
 } written;
 
+template <typename Stat>
+int withFreeBytes(int rc, Stat* buf) {
+  const char* free = std::getenv("BFSSCAN_TEST_FREE_BYTES");
+  if (rc == 0 && free != nullptr) {
+    buf->f_frsize = 4096;
+    buf->f_bavail = static_cast<decltype(buf->f_bavail)>(std::atoll(free) / 4096);
+  }
+  return rc;
+}
+
 }  // namespace
 
 extern "C" {
@@ -151,6 +162,18 @@ ssize_t splice(int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigne
     if (got > 0) bytesSpliced += static_cast<unsigned long long>(got);
   }
   return got;
+}
+
+// BFSSCAN_TEST_FREE_BYTES: the free space statvfs tells (in blocks of 4 KiB),
+// for a temporary directory of a known size.
+int statvfs(const char* path, struct statvfs* buf) {
+  static auto real = next<int (*)(const char*, struct statvfs*)>("statvfs");
+  return withFreeBytes(real(path, buf), buf);
+}
+
+int statvfs64(const char* path, struct statvfs64* buf) {
+  static auto real = next<int (*)(const char*, struct statvfs64*)>("statvfs64");
+  return withFreeBytes(real(path, buf), buf);
 }
 
 }  // extern "C"

@@ -196,8 +196,12 @@ TEST_F(ForensicRecord, DfxmlOfNestedFileSystemsAgreesWithTheJson) {
   EXPECT_EQ(count(xml, "<volume>"), 2);
   EXPECT_EQ(count(xml, "</volume>"), 2);
   for (const Json& f : fs) {
+    // block_count: the blocks from the superblock through the last byte.
     EXPECT_THAT(xml, HasSubstr("<volume><partition_offset>" + std::to_string(f["offset"].get<int>()) +
-                               "</partition_offset><block_size>512</block_size><ftype_str>bfs"));
+                               "</partition_offset><block_size>512</block_size><ftype_str>bfs"
+                               "</ftype_str><block_count>" +
+                               std::to_string(f["end"].get<uint64_t>() / 512 + 1) +
+                               "</block_count>"));
   }
   EXPECT_THAT(xml, HasSubstr("<dc:type>Disk Image</dc:type>"));
   EXPECT_THAT(xml, HasSubstr("<source><image_filename>disk.img</image_filename></source>"));

@@ -98,13 +98,19 @@ TEST_F(OutputGuardTest, ResultsFileAtAnExtractedPathIsNotReplaced) {
     const char* option;
     const char* kind;
     const char* content;
+    const char* linked = "";  // a results file the extracted path is a hard link to
   } rows[] = {
       {"--json=disk-0/notes", "--json", "{\"type\":\"image\""},
       {"--map=disk-0/notes", "--map", "</svg>"},
       {"--bodyfile=disk-0/notes", "--bodyfile", "|/disk-0/other|"},
+      {"--json=kept.json", "--json", "{\"type\":\"image\"", "kept.json"},
   };
   for (const auto& row : rows) {
     ::mkdir((dir / "disk-0").c_str(), 0755);
+    if (*row.linked != '\0') {
+      { mkbfs::ImageWriter(dir / row.linked).write(0, "old"); }
+      ASSERT_EQ(::link((dir / row.linked).c_str(), (dir / "disk-0/notes").c_str()), 0);
+    }
     const RunResult r = bfsscan({row.option, "disk.img"});
     EXPECT_EQ(r.err, std::string("bfsscan: file system at 0: inode 3 not extracted: its output "
                                  "path \"disk-0/notes\" is the ") +
@@ -115,6 +121,7 @@ TEST_F(OutputGuardTest, ResultsFileAtAnExtractedPathIsNotReplaced) {
     EXPECT_EQ(readFile(dir / "disk-0/other"), "more") << row.option;
     ::unlink((dir / "disk-0/notes").c_str());
     ::unlink((dir / "disk-0/other").c_str());
+    if (*row.linked != '\0') ::unlink((dir / row.linked).c_str());
   }
 }
 
@@ -132,6 +139,19 @@ TEST_F(OutputGuardTest, BudgetCountsWholeBlocks) {
                        "--max-output=SIZE (0 for no limit)\n");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(listTree(dir / "disk-0"), (std::vector<std::string>{"a", "b"}));
+}
+
+// Each file is rounded up to whole blocks: the directory and a file of one
+// and a half blocks spend three of four, and a second such file does not fit.
+TEST_F(OutputGuardTest, BudgetRoundsEachFileUpToWholeBlocks) {
+  struct stat st;
+  ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+  const uint64_t block = static_cast<uint64_t>(st.st_blksize);
+  writeImage(dir / "disk.img", {{"a", pattern(block * 3 / 2, 1)}, {"b", pattern(block * 3 / 2, 2)}});
+  const RunResult r = bfsscan({"--max-output=" + std::to_string(4 * block), "disk.img"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("(" + std::to_string(3 * block) + " bytes of disk used)"));
+  EXPECT_EQ(listTree(dir / "disk-0"), (std::vector<std::string>{"a"}));
 }
 
 TEST_F(OutputGuardTest, CharacterDeviceWithDataIsRefused) {

@@ -161,6 +161,8 @@ TEST_F(StreamInputTest, DamageInAStreamIsToldWithItsDecompressedOffset) {
   sh("gzip -c disk.img > whole.img.gz && head -c 60000 whole.img.gz > cut.img.gz && "
      "cp whole.img.gz crc.img.gz && printf '\\377' | "
      "dd of=crc.img.gz bs=1 seek=$(( $(wc -c < whole.img.gz) - 7 )) conv=notrunc 2>/dev/null && "
+     "cp whole.img.gz isize.img.gz && printf '\\377' | "
+     "dd of=isize.img.gz bs=1 seek=$(( $(wc -c < whole.img.gz) - 1 )) conv=notrunc 2>/dev/null && "
      "gzip -dc cut.img.gz 2>/dev/null | wc -c > cut.length; true",
      {"gzip"});
   if (IsSkipped()) return;
@@ -172,6 +174,11 @@ TEST_F(StreamInputTest, DamageInAStreamIsToldWithItsDecompressedOffset) {
                                  std::to_string(length) + " of the decompressed image\n"));
   EXPECT_THAT(crc.out, HasSubstr(std::to_string(length) + " bytes / "));
   EXPECT_EQ(readFile(dir / "crc/crc-0/b"), pattern(200000, 4));  // decoded before: extracted
+  const RunResult isize = scanIn("isize", {"../isize.img.gz"});
+  EXPECT_EQ(isize.status, 2);
+  EXPECT_THAT(isize.err, HasSubstr("error reading ../isize.img.gz: gzip length (ISIZE) mismatch at "
+                                   "byte " + std::to_string(length) +
+                                   " of the decompressed image\n"));
 
   const RunResult cut = scanIn("cut", {"../cut.img.gz"});
   EXPECT_EQ(cut.status, 2);

@@ -68,6 +68,15 @@ TEST(SpaceMap, ExtentsLaidOverOneAnotherOverWholeGroupsAreOverlaps) {
   EXPECT_TRUE(sparse.owned(1, 39999));
   EXPECT_FALSE(sparse.owned(1, 19999));
   EXPECT_FALSE(sparse.owned(20001, 39999));
+
+  // A group only partly inside the range is told by its blocks, not by its
+  // summary: one in use just before the range, another just after it.
+  SpaceMap edges(512, 512 * 40000 - 1);
+  edges.addExtent(4097, 4097);    // the first block of a group
+  edges.addExtent(12288, 12288);  // the last block of another
+  EXPECT_FALSE(edges.owned(4098, 12287));
+  EXPECT_TRUE(edges.owned(4097, 12287));
+  EXPECT_TRUE(edges.owned(4098, 12288));
 }
 
 TEST(SpaceMap, OwnedTellsWhetherAnyBlockIsInUse) {

@@ -48,8 +48,10 @@ struct ScanConfig {
   // (no other block is read); none there is a read problem, status 2.
   std::optional<int64_t> offset;
   // Bytes an image that arrives compressed, archived or piped may decode
-  // to (--max-image); 0: no limit. The default is 16 TiB.
-  uint64_t maxImage = 16ull << 40;
+  // to (--max-image); 0: no limit. The default, UINT64_MAX, bounds it in
+  // proportion to the input: 1,000 times a compressed file, at least 1 GiB;
+  // for a pipe, the free space of $TMPDIR less a tenth.
+  uint64_t maxImage = UINT64_MAX;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

@@ -120,10 +120,11 @@ def scan(image, **options):
     "raw", "ewf", "split", "vhd", "vhdx", "vmdk", "qcow", a compression
     ("gzip", "xz", "lzma", "zstd", "bzip2", "lz4", "lzip", "compress") or an
     archive ("tar", "zip", "7zip", "cpio", "iso9660", "ar", "xar", "rar").
-    hashes: names among "md5", "sha1", "sha256"; each file's digests then come
-    in its record. max_output: bytes the extraction may write (0: no limit;
+    hashes: names among "md5", "sha1", "sha256" (one name may be given as a
+    string: hashes="md5"); each file's digests then come in its record. max_output: bytes the extraction may write (0: no limit;
     None: the command's default). max_image: bytes a compressed or piped
-    image may decode to (0: no limit; None: the default, 16 TiB). Any other
+    image may decode to (0: no limit; None: in proportion to the input, as
+    the command's default). Any other
     keyword is a TypeError.
     """
     if options.get("extract_to") is not None:

@@ -105,10 +105,16 @@ def test_status_is_the_commands_exit_status(tmp_path):
     assert statuses == exits == [3, 3]
 
 
-def test_hashes(tmp_path):
+@pytest.mark.parametrize("hashes, option", [
+    (("sha256", "md5"), "--hash=sha256,md5"),
+    ("md5", "--hash=md5"),  # one name as a string: that name, not its letters
+])
+def test_hashes(tmp_path, hashes, option):
     image = two_files(tmp_path)
-    records = list(bfsscan.scan(image, hashes=("sha256", "md5")))
-    assert records == command_records(image, "-n", "--hash=sha256,md5")
+    records = list(bfsscan.scan(image, hashes=hashes))
+    assert records == command_records(image, "-n", option)
+    if hashes == "md5":
+        return
     files = [r for r in records if r["type"] == "file"]
     assert [f["sha256"] for f in files] == [hashlib.sha256(b"hello\n").hexdigest(),
                                             hashlib.sha256(b"world!\n").hexdigest()]

@@ -18,7 +18,8 @@ std::unique_ptr<Image> openImage(const ScanOptions& options, Terminal& terminal,
                                  const StopToken* stop) {
   const std::string shown = escapeForDiag(options.image);
   const std::unique_ptr<StreamInput> stream = StreamInput::open(
-      options.image, options.format, options.streamFormat, options.maxImage, false);
+      options.image, options.format, options.streamFormat,
+      options.maxImageGiven ? options.maxImage : kMaxImageByInput, false, stop);
   if (!stream) {
     OpenedImage opened = openForScan(options.image, options.format);
     if (opened.failure) {

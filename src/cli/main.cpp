@@ -109,16 +109,23 @@ int main(int argc, char** argv) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
     return kExitUsage;
   }
+  // Standard output under another name is written as "-".
+  for (std::string* path : {&options.bodyFile, &options.jsonFile, &options.mapFile,
+                            &options.dfxmlFile}) {
+    if (results.isStandardOutput(*path)) *path = "-";
+  }
   // Standard input, a pipe, a compressed image or an archive is read as a
   // stream of images; anything else is opened as a file.
   InputSpec spec;
   spec.path = options.image;
   spec.format = options.format;
   spec.streamFormat = options.streamFormat;
-  spec.maxImage = options.maxImage;
+  spec.maxImage = options.maxImageGiven ? options.maxImage : kMaxImageByInput;
   spec.keepGoing = options.keepGoing;
+  spec.stop = &stop;
   ScanInput input(spec);
-  const std::string onImage = results.clashWithImage(input.file(), options.image);
+  std::string onImage = results.clashWithImage(input.file(), options.image);
+  if (onImage.empty() && input.mayGiveSeveral()) onImage = results.clashWithMemberMaps();
   if (!onImage.empty()) {
     std::cerr << "bfsscan: " << onImage << "\n";
     return kExitUsage;

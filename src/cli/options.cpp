@@ -26,7 +26,9 @@ const char kUsageText[] =
     "                       gzip, xz, lzma, zstd, bzip2, lz4, lzip, compress;\n"
     "                       tar, zip, 7zip, cpio, iso9660, ar, xar, rar\n"
     "      --max-image=SIZE  decompress at most SIZE bytes of a compressed or piped\n"
-    "                       image (0: no limit; default 16T)\n"
+    "                       image (0: no limit; default 1000 times a compressed\n"
+    "                       file, at least 1G; for a pipe the free space of\n"
+    "                       $TMPDIR less a tenth)\n"
     "      --bodyfile=FILE  a body file of every inode for timelines (mactime -b)\n"
     "      --json=FILE      the whole scan as JSON Lines\n"
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
@@ -232,6 +234,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
         if (!parseSize(arg, &options->maxImage)) {
           return usageError(error, "--max-image takes a size such as 100G, not '" + arg + "'");
         }
+        options->maxImageGiven = true;
         break;
       case kBodyFile: options->bodyFile = arg; break;
       case kJson: options->jsonFile = arg; break;

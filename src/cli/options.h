@@ -35,6 +35,7 @@ struct ScanOptions {
   InodeTarget target;  // of --cat or --stat
   bool offsetGiven = false;  // --offset=N: only the file system at N
   int64_t offset = 0;
+  bool maxImageGiven = false;  // --max-image given: otherwise a bound in proportion to the input
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };

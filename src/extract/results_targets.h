@@ -23,19 +23,29 @@ struct ResultsTarget {
   dev_t dirDev = 0;
   ino_t dirIno = 0;
   std::string name;  // the last component
+  bool standardOutput = false;  // "-", or a name of the file standard output is
 };
 
 class ResultsTargets {
  public:
-  // Locates path, the file of option; "" (not asked for) and "-" (standard
-  // output) are left out.
+  // Locates path, the file of option; "" (not asked for) is left out. "-"
+  // is standard output, and so is any other name of the file it is
+  // (/dev/stdout, /proc/self/fd/1, the file it was sent to): all count as
+  // one file.
   void add(const std::string& option, const std::string& path);
+  // Whether path, given to add, names standard output (to be written as "-").
+  bool isStandardOutput(const std::string& path) const;
 
   // The text of a usage error when two options name one file, else "".
   std::string clashAmongThem() const;
+  // The text of a usage error when another results file has a name the
+  // map of a later image of the run would take: the --map FILE with a number
+  // of 2 or more before its extension (map.svg: map.2.svg), in its
+  // directory; else "". For a run of several images (an archive).
+  std::string clashWithMemberMaps() const;
   // The text of a usage error when a results file is a file of the image
   // (image may be null when it could not be opened: then imagePath itself
-  // is compared), else "".
+  // is compared; for "-", standard input, unless it is a socket), else "".
   std::string clashWithImage(const Image* image, const std::string& imagePath) const;
   // The results file that is at name in the directory (dirDev, dirIno), or
   // whose file is the one found there (fileKnown: fileDev, fileIno); null

@@ -96,9 +96,10 @@ void BlockReader::fill(uint64_t pos, size_t n) {
       bufLen_ = image_.readUpTo(pos, buf_->data(), n);
     } catch (const ReadFailure& failure) {
       // Block by block up to the one that fails: a container's missing end
-      // too, so that every block it holds is examined.
+      // and an image that became shorter too, so that every block it still
+      // holds is examined before the failure is met.
       if (failure.kind() != ReadFailure::kSystemError &&
-          failure.kind() != ReadFailure::kMediaEnds) {
+          failure.kind() != ReadFailure::kMediaEnds && failure.kind() != ReadFailure::kShrunk) {
         throw;
       }
       blockwiseUntil_ = pos + n;

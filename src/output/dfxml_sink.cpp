@@ -237,7 +237,13 @@ void DfxmlSink::finish() {
   line("</dfxml>");
 }
 
-void DfxmlSink::end(const EndEvent&) {
+void DfxmlSink::end(const EndEvent& e) {
+  // One document for the whole run: the images of an archive that follow
+  // go into it too, each a diskimageobject of its own with its volumes.
+  if (!e.lastImage) {
+    closeVolume();
+    return;
+  }
   finish();
   out_->close();
 }

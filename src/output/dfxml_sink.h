@@ -1,4 +1,5 @@
-// The scan as a DFXML document (--dfxml=FILE): the tool, the image, one
+// The scan as a DFXML document (--dfxml=FILE): the tool, the image (every
+// image of an archive, one diskimageobject each, in one document), one
 // volume per file system found (a nested one is a volume of its own, at its
 // absolute offset), and in each volume one fileobject per inode in use, with
 // its metadata, its byte run and its digests; deleted candidates are

@@ -7,12 +7,12 @@
 ScanInput::ScanInput(const InputSpec& spec) : path_(spec.path) {
   if (spec.fd >= 0) {
     stream_ = StreamInput::openDescriptor(spec.fd, spec.path, "stdin", spec.streamFormat,
-                                          spec.maxImage, spec.keepGoing);
+                                          spec.maxImage, spec.keepGoing, spec.stop);
     if (!stream_) opened_.failure = ReadFailure(ReadFailure::kSystemError, EBADF);
     return;
   }
   stream_ = StreamInput::open(spec.path, spec.format, spec.streamFormat, spec.maxImage,
-                              spec.keepGoing);
+                              spec.keepGoing, spec.stop);
   if (!stream_) opened_ = openForScan(spec.path, spec.format);
 }
 

@@ -18,11 +18,14 @@ struct InputSpec {
   std::string path;  // as given; "-" for standard input
   ImageFormat format = ImageFormat::kAuto;
   std::string streamFormat;  // a compression or archive named (see parseInputFormat)
-  uint64_t maxImage = kDefaultMaxImage;  // per decoded image; 0: no limit
+  // Per decoded image; 0: no limit; kMaxImageByInput: in proportion to the input.
+  uint64_t maxImage = kMaxImageByInput;
   bool keepGoing = false;  // a damaged member does not end an archive
   // A descriptor read as standard input is (path then only names it, and
   // its extraction directories are stdin-OFFSET); -1: open path. Not taken over.
   int fd = -1;
+  // A stop asked for here ends a read that waits on a pipe; may be null.
+  const StopToken* stop = nullptr;
 };
 
 class ScanInput {
@@ -35,6 +38,8 @@ class ScanInput {
   const Image* file() const { return opened_.image.get(); }
   // Why the file could not be opened; null when it was, or for a stream.
   const ReadFailure* failure() const { return opened_.failure ? &*opened_.failure : nullptr; }
+  // Whether the input may give more than one image (an archive).
+  bool mayGiveSeveral() const { return stream_ && stream_->mayGiveSeveral(); }
 
   // Scans every image of the input in turn (request.image is set to each
   // one's name), an archive's members each after a member event, and none

@@ -2,6 +2,7 @@
 // and libarchive's decoders for the other compressed streams.
 #include "byte_source.h"
 
+#include <poll.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -41,12 +42,25 @@ size_t PeekedSource::read(char* buf, size_t n) {
 
 size_t FdSource::read(char* buf, size_t n) {
   for (;;) {
+    if (stop_ != nullptr) waitForData();
     const ssize_t got = ::read(fd_, buf, n);
     if (got >= 0) {
       consumed_ += static_cast<uint64_t>(got);
       return static_cast<size_t>(got);
     }
     if (errno != EINTR) throw StreamDamage(std::strerror(errno));
+    if (stop_ != nullptr && stop_->requested() != 0) throw StreamDamage("interrupted");
+  }
+}
+
+void FdSource::waitForData() {
+  // A signal that comes just before read() would not cut it short: the
+  // wait is in short slices, each after a look at the token.
+  for (;;) {
+    if (stop_->requested() != 0) throw StreamDamage("interrupted");
+    pollfd p = {fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 200);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return;  // read() tells the rest
   }
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "bfsscan/stop_token.h"
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -35,15 +37,22 @@ class PeekedSource : public ByteSource {
   std::string damage_;
 };
 
-// A file descriptor read with read(); counts the bytes read.
+// A file descriptor read with read(); counts the bytes read. A read that a
+// signal cuts short is tried again. With a stop token (stop, may be null),
+// a stop asked for throws StreamDamage, also while waiting for the input to
+// send something (looked at every 200 ms): a pipe that sends nothing cannot
+// hold the run.
 class FdSource : public ByteSource {
  public:
-  explicit FdSource(int fd) : fd_(fd) {}
+  explicit FdSource(int fd, const bfsscan::StopToken* stop = nullptr) : fd_(fd), stop_(stop) {}
   size_t read(char* buf, size_t n) override;
   uint64_t consumed() const { return consumed_; }
 
  private:
+  void waitForData();
+
   int fd_;
+  const bfsscan::StopToken* stop_;
   uint64_t consumed_ = 0;
 };
 

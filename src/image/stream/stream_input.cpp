@@ -9,14 +9,16 @@
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 #include "byte_source.h"
+#include "escape.h"
 #include "human_units.h"
+#include "image_bound.h"
 #include "libarchive_api.h"
 #include "spool.h"
 #include "stream_failure.h"
 #include "stream_signature.h"
+#include "unique_stems.h"
 
 namespace {
 
@@ -62,7 +64,7 @@ std::unique_ptr<Image> imageOfSpool(Spool& spool) {
 
 // Decodes src into a spool and opens it; every failure becomes a problem of
 // the image, and what was decoded before it is kept.
-void spoolInto(DecodedImage& out, ByteSource& src, uint64_t maxImage,
+void spoolInto(DecodedImage& out, ByteSource& src, const ImageBound& maxImage,
                const std::function<void()>& tick) {
   std::unique_ptr<Spool> spool;
   try {
@@ -77,15 +79,17 @@ void spoolInto(DecodedImage& out, ByteSource& src, uint64_t maxImage,
       tick();
       size_t n = src.read(buf.data(), buf.size());
       if (n == 0) break;
-      if (maxImage != 0 && n > maxImage - spool->length()) {
-        spool->append(buf.data(), static_cast<size_t>(maxImage - spool->length()));
-        out.problems.push_back("the decompressed image is longer than " + formatBytes(maxImage) +
-                               " (--max-image); the rest was not read");
+      const uint64_t most = maxImage.bytes;
+      if (most != 0 && n > most - spool->length()) {
+        spool->append(buf.data(), static_cast<size_t>(most - spool->length()));
+        out.problems.push_back("the decompressed image is longer than " + formatBytes(most) +
+                               " (" + maxImage.why + "); the rest was not read");
         break;
       }
       spool->append(buf.data(), n);
     }
   } catch (const StreamDamage& damage) {
+    tick();  // a read a stop cut short: the run is interrupted, the spool removed
     out.problems.push_back(std::string(damage.what()) + " at byte " +
                            std::to_string(spool->length()) + " of the decompressed image");
   } catch (const SpoolFailure& failure) {
@@ -113,7 +117,7 @@ void emptyImage(DecodedImage& out) {
 }
 
 // Decodes src, compressed one level or not at all, into out.
-void decompressInto(DecodedImage& out, ByteSource& src, uint64_t maxImage,
+void decompressInto(DecodedImage& out, ByteSource& src, const ImageBound& maxImage,
                     const std::function<void()>& tick) {
   PeekedSource peeked(src, kSignatureBytes);
   std::unique_ptr<ByteSource> decoder;
@@ -158,7 +162,7 @@ struct Feed {
 // One image: the whole stream.
 class SingleInput : public StreamInput {
  public:
-  SingleInput(std::string path, std::unique_ptr<Feed> feed, std::string stem, uint64_t maxImage)
+  SingleInput(std::string path, std::unique_ptr<Feed> feed, std::string stem, const ImageBound& maxImage)
       : path_(std::move(path)), feed_(std::move(feed)), stem_(std::move(stem)),
         maxImage_(maxImage) {}
 
@@ -191,7 +195,7 @@ class SingleInput : public StreamInput {
   std::string path_;
   std::unique_ptr<Feed> feed_;
   std::string stem_;
-  uint64_t maxImage_;
+  ImageBound maxImage_;
   bool given_ = false;
 };
 
@@ -246,7 +250,7 @@ class MemberSource : public ByteSource {
 class ArchiveInput : public StreamInput {
  public:
   // problem: why the archive cannot be read at all (empty when it can).
-  ArchiveInput(std::string path, std::unique_ptr<Feed> feed, uint64_t maxImage, bool keepGoing,
+  ArchiveInput(std::string path, std::unique_ptr<Feed> feed, const ImageBound& maxImage, bool keepGoing,
                const std::string& problem = "")
       : path_(std::move(path)), feed_(std::move(feed)), maxImage_(maxImage), keepGoing_(keepGoing),
         input_(64 << 10) {
@@ -285,13 +289,16 @@ class ArchiveInput : public StreamInput {
   ~ArchiveInput() override {
     if (a_ != nullptr) la_->archive_read_free(a_);
   }
+  bool mayGiveSeveral() const override { return true; }
 
   bool next(std::string* name) override {
     if (!havePeeked_ && !ended_) advance();
     if (havePeeked_) {
       havePeeked_ = false;
       member_ = peeked_;
-      *name = path_ + ":" + member_;
+      // The member's name comes from the archive: escaped as standard error
+      // escapes names, so that it cannot forge a line of the report.
+      *name = path_ + ":" + escapeForDiag(member_);
       return true;
     }
     // An archive without a single member to scan still gives one line.
@@ -316,7 +323,7 @@ class ArchiveInput : public StreamInput {
       return out;
     }
     ++count_;
-    out.stem = uniqueStem(stemOf(boost::filesystem::path(member_).filename().string()));
+    out.stem = stems_.take(stemOf(boost::filesystem::path(member_).filename().string()));
     Feed& f = *feed_;
     MemberSource data(*la_, a_);
     decompressInto(out, data, maxImage_, [&]() { tick(f.consumed(), f.total); });
@@ -355,14 +362,6 @@ class ArchiveInput : public StreamInput {
       havePeeked_ = true;
       return;
     }
-  }
-
-  std::string uniqueStem(const std::string& stem) {
-    std::string candidate = stem;
-    for (unsigned n = 2; !stems_.insert(candidate).second; ++n) {
-      candidate = stem + "." + std::to_string(n);
-    }
-    return candidate;
   }
 
   std::string errorText() {
@@ -413,7 +412,7 @@ class ArchiveInput : public StreamInput {
 
   std::string path_;
   std::unique_ptr<Feed> feed_;
-  uint64_t maxImage_;
+  ImageBound maxImage_;
   bool keepGoing_;
   std::vector<char> input_;
   std::shared_ptr<const LibarchiveApi> la_;
@@ -425,13 +424,13 @@ class ArchiveInput : public StreamInput {
   bool ended_ = false;
   bool reportedNone_ = false;
   unsigned count_ = 0;
-  std::set<std::string> stems_;
+  UniqueStems stems_;
 };
 
 // An archive. One that must be read at random (7z keeps its index at the
 // end) but arrives as a stream is first copied whole into a spool.
 std::unique_ptr<StreamInput> openArchive(const std::string& path, std::unique_ptr<Feed> feed,
-                                         uint64_t maxImage, bool keepGoing) {
+                                         const ImageBound& maxImage, bool keepGoing) {
   const std::string& head = feed->inner ? feed->inner->head() : feed->head->head();
   if (feed->seekable || head.compare(0, 6, std::string("7z\xbc\xaf\x27\x1c", 6)) != 0) {
     return std::make_unique<ArchiveInput>(path, std::move(feed), maxImage, keepGoing);
@@ -456,19 +455,26 @@ std::unique_ptr<StreamInput> openArchive(const std::string& path, std::unique_pt
 std::unique_ptr<StreamInput> openFeed(const std::string& path, std::unique_ptr<Feed> feed,
                                       const struct stat& st, const std::string& stem,
                                       const std::string& forced, uint64_t maxImage,
-                                      bool keepGoing) {
+                                      bool keepGoing, const bfsscan::StopToken* stop) {
   const StreamKind forcedKind = kindOfFormatName(forced);
   if (S_ISREG(st.st_mode)) {
     feed->total = static_cast<uint64_t>(st.st_size);
     ::posix_fadvise(feed->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  feed->file = std::make_unique<FdSource>(feed->fd);
+  ImageBound bound;
+  if (maxImage == kMaxImageByInput) {
+    bound = defaultImageBound(st);
+  } else {
+    bound.bytes = maxImage;
+    bound.why = "--max-image";
+  }
+  feed->file = std::make_unique<FdSource>(feed->fd, stop);
   feed->head = std::make_unique<PeekedSource>(*feed->file, kSignatureBytes);
   if (S_ISCHR(st.st_mode)) {
     // A character device: one at its end at once (/dev/null) is an empty
     // image; one that gives data is refused (it may never end).
     feed->refused = !feed->head->head().empty();
-    return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
+    return std::make_unique<SingleInput>(path, std::move(feed), stem, bound);
   }
   const StreamKind kind = forcedKind != StreamKind::kNone ? forcedKind : kindOf(feed->head->head());
   if (kind == StreamKind::kGzip || kind == StreamKind::kFilter) {
@@ -478,17 +484,17 @@ std::unique_ptr<StreamInput> openFeed(const std::string& path, std::unique_ptr<F
       feed->inner = std::make_unique<PeekedSource>(*feed->decoder, kSignatureBytes);
     } catch (const StreamDamage& damage) {
       feed->openDamage = std::string(damage.what()) + " at byte 0 of the decompressed image";
-      return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
+      return std::make_unique<SingleInput>(path, std::move(feed), stem, bound);
     }
     if (kindOf(feed->inner->head()) == StreamKind::kArchive) {
-      return openArchive(path, std::move(feed), maxImage, keepGoing);
+      return openArchive(path, std::move(feed), bound, keepGoing);
     }
   } else if (kind == StreamKind::kArchive) {
     feed->seekable = S_ISREG(st.st_mode);
     feed->format = forced;
-    return openArchive(path, std::move(feed), maxImage, keepGoing);
+    return openArchive(path, std::move(feed), bound, keepGoing);
   }
-  return std::make_unique<SingleInput>(path, std::move(feed), stem, maxImage);
+  return std::make_unique<SingleInput>(path, std::move(feed), stem, bound);
 }
 
 }  // namespace
@@ -496,7 +502,8 @@ std::unique_ptr<StreamInput> openFeed(const std::string& path, std::unique_ptr<F
 std::unique_ptr<StreamInput> StreamInput::openDescriptor(int fd, const std::string& path,
                                                          const std::string& stem,
                                                          const std::string& forced,
-                                                         uint64_t maxImage, bool keepGoing) {
+                                                         uint64_t maxImage, bool keepGoing,
+                                                         const bfsscan::StopToken* stop) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return nullptr;
   auto feed = std::make_unique<Feed>();
@@ -510,14 +517,16 @@ std::unique_ptr<StreamInput> StreamInput::openDescriptor(int fd, const std::stri
       return std::make_unique<PlainInput>(path, stem, fd);
     }
   }
-  return openFeed(path, std::move(feed), st, stem, forced, maxImage, keepGoing);
+  return openFeed(path, std::move(feed), st, stem, forced, maxImage, keepGoing, stop);
 }
 
 std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFormat format,
                                                const std::string& forced, uint64_t maxImage,
-                                               bool keepGoing) {
+                                               bool keepGoing, const bfsscan::StopToken* stop) {
   if (format != ImageFormat::kAuto) return nullptr;
-  if (path == "-") return openDescriptor(STDIN_FILENO, path, "stdin", forced, maxImage, keepGoing);
+  if (path == "-") {
+    return openDescriptor(STDIN_FILENO, path, "stdin", forced, maxImage, keepGoing, stop);
+  }
   const StreamKind forcedKind = kindOfFormatName(forced);
   auto feed = std::make_unique<Feed>();
   struct stat st;
@@ -540,7 +549,7 @@ std::unique_ptr<StreamInput> StreamInput::open(const std::string& path, ImageFor
     if (feed->fd < 0) return nullptr;
   }
   feed->ownFd = true;
-  return openFeed(path, std::move(feed), st, stemOf(path), forced, maxImage, keepGoing);
+  return openFeed(path, std::move(feed), st, stemOf(path), forced, maxImage, keepGoing, stop);
 }
 
 bool parseInputFormat(const std::string& name, ImageFormat* format, std::string* streamFormat) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bfsscan/stop_token.h"
 #include "image.h"
 
 // One image of the input, decoded and ready to scan.
@@ -39,10 +40,12 @@ class StreamInput {
   // kAuto. forced names a compression or archive format to read the input
   // as, whatever its signature (empty: by signature). maxImage limits the
   // decompressed length of each image (0: none). Unless keepGoing, a member
-  // that cannot be read whole is the archive's last.
+  // that cannot be read whole is the archive's last. A stop asked for by
+  // stop (may be null) ends a read that waits on a pipe.
   static std::unique_ptr<StreamInput> open(const std::string& path, ImageFormat format,
                                            const std::string& forced, uint64_t maxImage,
-                                           bool keepGoing);
+                                           bool keepGoing,
+                                           const bfsscan::StopToken* stop = nullptr);
 
   // The same for a descriptor that is already open (not taken over):
   // read in place when it is a plain file without a stream's signature,
@@ -52,15 +55,19 @@ class StreamInput {
   static std::unique_ptr<StreamInput> openDescriptor(int fd, const std::string& path,
                                                      const std::string& stem,
                                                      const std::string& forced,
-                                                     uint64_t maxImage, bool keepGoing);
+                                                     uint64_t maxImage, bool keepGoing,
+                                                     const bfsscan::StopToken* stop = nullptr);
 
-  // The name of the next image ("PATH", or "PATH:MEMBER" in an archive);
+  // The name of the next image ("PATH", or "PATH:MEMBER" in an archive,
+  // MEMBER escaped as standard error escapes names: \n, \xHH);
   // false when there is none left.
   virtual bool next(std::string* name) = 0;
   // Decodes the image named by the last next().
   virtual DecodedImage decode(const DecodeTick& tick) = 0;
   // The archive member named by the last next(); empty outside an archive.
   virtual std::string member() const { return ""; }
+  // Whether the input may give more than one image (an archive).
+  virtual bool mayGiveSeveral() const { return false; }
 };
 
 // A format name as --format takes it: an image format (format, with
@@ -70,5 +77,9 @@ bool parseInputFormat(const std::string& name, ImageFormat* format, std::string*
 
 // The default limit on the decompressed length of one image: 16 TiB.
 constexpr uint64_t kDefaultMaxImage = 16ull << 40;
+// A maxImage that asks for the default bound in proportion to the input
+// (image_bound.h): 1,000 times a compressed file, at least 1 GiB; for a
+// pipe, the free space of $TMPDIR less a tenth.
+constexpr uint64_t kMaxImageByInput = UINT64_MAX;
 
 #endif  // BFSSCAN_STREAM_INPUT_H

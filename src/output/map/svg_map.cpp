@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -106,8 +107,17 @@ void MapSink::end(const EndEvent& e) {
     ++member_;
     written_ = false;
     model_ = MapModel();
-    if (path_ != "-") path_ = memberMapPath(firstPath_, member_);
+    // A name that is taken already (a file this run did not make: every
+    // results file exists by now) is passed over for the next free number.
+    if (path_ != "-") path_ = freeMemberMapPath(firstPath_, &member_);
   }
+}
+
+std::string freeMemberMapPath(const std::string& path, unsigned* member) {
+  struct stat st;
+  std::string name = memberMapPath(path, *member);
+  while (::lstat(name.c_str(), &st) == 0 && *member < UINT_MAX) name = memberMapPath(path, ++*member);
+  return name;
 }
 
 std::string memberMapPath(const std::string& path, unsigned member) {

@@ -70,5 +70,8 @@ class MapSink : public ScanSink {
 // The map of the member-th image when a run has several: path with
 // ".member" before its extension ("map.svg", 2: "map.2.svg").
 std::string memberMapPath(const std::string& path, unsigned member);
+// The first name memberMapPath gives from *member up that is free (no file,
+// link or anything else there); *member becomes its number.
+std::string freeMemberMapPath(const std::string& path, unsigned* member);
 
 #endif  // BFSSCAN_SVG_MAP_H
