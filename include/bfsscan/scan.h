@@ -44,6 +44,10 @@ struct ScanConfig {
   // With dryRun: files are listed without reading their bytes; only a file
   // that runs past the end of the image is known to fail.
   bool listOnly = false;
+  // The stem of the extraction directories as it is (STEM-OFFSET), and the
+  // name the records give the image; empty: after stemOf. Each image of an
+  // archive is NAME.MEMBER.
+  std::string name;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

@@ -36,6 +36,7 @@ const char kUsageText[] =
     "                       STEM-OFFSET/.bfsscan-unallocated\n"
     "      --deleted        also report deleted names and write deleted candidates\n"
     "                       into STEM-OFFSET/.bfsscan-deleted (candidates only)\n"
+    "      --name=ID        use ID as STEM, and name the image ID in the records\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -52,7 +53,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage };
+                kDeleted, kMaxImage, kName };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -71,6 +72,7 @@ const option kLongOptions[] = {
     {"unallocated", no_argument, nullptr, kUnallocated},
     {"deleted", no_argument, nullptr, kDeleted},
     {"max-image", required_argument, nullptr, kMaxImage},
+    {"name", required_argument, nullptr, kName},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -214,6 +216,12 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kJson: options->jsonFile = arg; break;
       case kMap: options->mapFile = arg; break;
       case kDfxml: options->dfxmlFile = arg; break;
+      case kName:
+        if (arg.empty() || arg == "." || arg == ".." || arg.find('/') != std::string::npos) {
+          return usageError(error, "--name takes a name for a directory, not '" + arg + "'");
+        }
+        options->name = arg;
+        break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
       case kHash:

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "file_holders.h"
 #include "image.h"
 #include "inode_table.h"
 #include "output_failure.h"
@@ -60,6 +61,9 @@ class Extractor {
   // data area is [start, end] (unowned_extract.cpp). Throws as extract().
   void extractUnowned(int64_t base, const InodeTable& inodes, uint32_t start, uint32_t end);
 
+  // The files extracted so far that may hold a file system found later.
+  FileHolders& holders() { return holders_; }
+
  private:
   std::string directoryName(int64_t base) const;
   // Whether length more bytes would pass the budget (said once, when first
@@ -100,6 +104,7 @@ class Extractor {
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot
   // The subdirectories of unowned space opened in the file system being done.
   std::map<std::string, std::unique_ptr<OutputDirectory>> subdirs_;
+  FileHolders holders_;
 };
 
 #endif  // BFSSCAN_EXTRACT_H

@@ -50,6 +50,15 @@ std::string bodyModeString(uint32_t type, uint32_t mode) {
   return out;
 }
 
+// The MD5 field of a deleted candidate: its digest when asked for and made.
+std::string md5Field(const std::vector<Digest>& digests, bool md5) {
+  if (!md5) return "0";
+  for (const Digest& d : digests) {
+    if (d.algorithm == "md5" && !d.hex.empty()) return d.hex;
+  }
+  return std::string(32, '0');
+}
+
 }  // namespace
 
 BodyFileSink::BodyFileSink(std::unique_ptr<ResultsFile> out, bool md5)
@@ -64,6 +73,25 @@ void BodyFileSink::file(const FileEvent& e) {
                   std::to_string(a.gid) + sep + std::to_string(e.length) + sep +
                   std::to_string(a.atime) + sep + std::to_string(a.mtime) + sep +
                   std::to_string(a.ctime) + sep + "0");
+}
+
+// A deleted candidate: the path of its copy (where it would be), " (deleted)",
+// and the times its slot still carries, as timeline tools show deletions.
+void BodyFileSink::deleted(const DeletedEvent& e) {
+  const std::string path =
+      e.path.empty() ? e.dir + "/.bfsscan-deleted/slot-" + std::to_string(e.slot) : e.path;
+  const std::string sep = "|";
+  out_->writeLine(md5Field(e.digests, md5_) + sep + escapeBodyName("/" + path) + " (deleted)" +
+                  sep + std::to_string(e.slot) + sep + bodyModeString(BFS_VREG, e.mode) + sep +
+                  std::to_string(e.uid) + sep + std::to_string(e.gid) + sep +
+                  std::to_string(e.length) + sep + std::to_string(e.atime) + sep +
+                  std::to_string(e.mtime) + sep + std::to_string(e.ctime) + sep + "0");
+}
+
+// A deleted name: the name, " (deleted)", no inode and no times.
+void BodyFileSink::deletedName(const DeletedNameEvent& e) {
+  out_->writeLine("0|" + escapeBodyName("/" + e.dir + "/" + e.name) +
+                  " (deleted)|0|-/----------|0|0|0|0|0|0|0");
 }
 
 void BodyFileSink::end(const EndEvent& e) {
