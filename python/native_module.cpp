@@ -34,7 +34,7 @@ class NativeScan {
  public:
   NativeScan(std::string image, const std::string& format, std::optional<std::string> extractTo,
              bool keepGoing, bool preserve, const std::vector<std::string>& hashes,
-             std::optional<uint64_t> maxOutput)
+             std::optional<uint64_t> maxOutput, const std::string& name = "")
       : image_(std::move(image)), format_(format), queue_(kQueuedRecords) {
     ImageFormat parsed;
     if (!parseImageFormat(format, &parsed)) {
@@ -53,6 +53,10 @@ class NativeScan {
     config_.keepGoing = keepGoing;
     config_.preserve = preserve;
     config_.maxOutput = maxOutput;
+    if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+      throw std::invalid_argument("name must name a directory, not '" + name + "'");
+    }
+    config_.name = name;
     thread_ = std::thread([this] { run(); });
   }
 
@@ -129,9 +133,10 @@ PYBIND11_MODULE(_native, m) {
   m.def("version", [] { return std::string(bfsscan::version()); });
   py::class_<NativeScan>(m, "Scan")
       .def(py::init<std::string, const std::string&, std::optional<std::string>, bool, bool,
-                    const std::vector<std::string>&, std::optional<uint64_t>>(),
+                    const std::vector<std::string>&, std::optional<uint64_t>,
+                    const std::string&>(),
            py::arg("image"), py::arg("format"), py::arg("extract_to"), py::arg("keep_going"),
-           py::arg("preserve"), py::arg("hashes"), py::arg("max_output"))
+           py::arg("preserve"), py::arg("hashes"), py::arg("max_output"), py::arg("name") = "")
       .def("next_line", &NativeScan::nextLine)
       .def("close", &NativeScan::close);
 }

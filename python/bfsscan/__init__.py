@@ -59,7 +59,7 @@ class Scan:
 
 
 def scan(image, *, extract_to=None, keep_going=False, preserve=False, format="auto",
-         hashes=(), max_output=None):
+         hashes=(), max_output=None, name=None):
     """Scans the image at path image and returns its records (a Scan).
 
     extract_to: None reads every byte and writes nothing (as ``bfsscan -n``);
@@ -68,6 +68,8 @@ def scan(image, *, extract_to=None, keep_going=False, preserve=False, format="au
     "vhd", "vhdx", "vmdk" or "qcow". hashes: names among "md5", "sha1",
     "sha256", each file's digests then come in its record. max_output: bytes
     the extraction may write (0: no limit; None: the command's default).
+    name: the stem of the extraction directories and the image's name in the
+    records (as ``--name``); None: the image's file name.
     """
     if isinstance(hashes, str):
         hashes = (hashes,)
@@ -79,5 +81,6 @@ def scan(image, *, extract_to=None, keep_going=False, preserve=False, format="au
         bool(preserve),
         [str(h) for h in hashes],
         max_output,
+        "" if name is None else str(name),
     )
     return Scan(native)

@@ -24,13 +24,35 @@ int MountOperations::resolve(std::string_view path, Node* node) const {
   node->index = *fs;
   if (slash == std::string_view::npos) return 0;
   path.remove_prefix(slash + 1);
-  const size_t rest = path.find('/');
-  const std::optional<size_t> file = tree_.findFile(*fs, path.substr(0, rest));
-  if (!file) return -ENOENT;
+  size_t rest = path.find('/');
+  std::optional<size_t> file = tree_.findFile(*fs, path.substr(0, rest));
+  if (!file) {
+    // A subdirectory of pieces (--deleted, --unallocated), then its file.
+    const std::optional<size_t> sub = subdirectory(*fs, path.substr(0, rest));
+    if (!sub) return -ENOENT;
+    node->index = *sub;
+    if (rest == std::string_view::npos) return 0;
+    path.remove_prefix(rest + 1);
+    rest = path.find('/');
+    file = tree_.findFile(*sub, path.substr(0, rest));
+    if (!file) return -ENOENT;
+  }
   if (rest != std::string_view::npos) return -ENOTDIR;
   node->kind = Kind::kFile;
   node->index = *file;
   return 0;
+}
+
+std::optional<size_t> MountOperations::subdirectory(size_t fs, std::string_view name) const {
+  if (name.find('/') != std::string_view::npos) return std::nullopt;
+  std::string full(tree_.fileSystemName(fs));
+  full += '/';
+  full += name;
+  return tree_.findFileSystem(full);
+}
+
+bool MountOperations::isSubdirectory(size_t fs) const {
+  return tree_.fileSystemName(fs).find('/') != std::string_view::npos;
 }
 
 NodeAttributes MountOperations::fileAttributes(size_t index) const {
@@ -78,9 +100,17 @@ int MountOperations::readdir(
   if (node.kind == Kind::kFile) return -ENOTDIR;
   if (node.kind == Kind::kRoot) {
     for (size_t fs = 0; fs < tree_.fileSystemCount(); ++fs) {
+      if (isSubdirectory(fs)) continue;
       if (!add(tree_.fileSystemName(fs), attributes(Node{Kind::kFileSystem, fs}))) break;
     }
     return 0;
+  }
+  // The subdirectories of pieces follow their file system in the tree.
+  const std::string prefix = std::string(tree_.fileSystemName(node.index)) + "/";
+  for (size_t sub = node.index + 1; sub < tree_.fileSystemCount(); ++sub) {
+    const std::string_view name = tree_.fileSystemName(sub);
+    if (name.compare(0, prefix.size(), prefix) != 0) break;
+    if (!add(name.substr(prefix.size()), attributes(Node{Kind::kFileSystem, sub}))) return 0;
   }
   const size_t first = tree_.firstFile(node.index);
   for (size_t f = first; f < first + tree_.fileCount(node.index); ++f) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,10 @@ class MountOperations {
   int resolve(std::string_view path, Node* node) const;
   NodeAttributes attributes(const Node& node) const;
   NodeAttributes fileAttributes(size_t file) const;
+  // The subdirectory name of the file system fs (an entry of the tree named
+  // "FS/NAME"), if there is one; and whether fs is such an entry.
+  std::optional<size_t> subdirectory(size_t fs, std::string_view name) const;
+  bool isSubdirectory(size_t fs) const;
 
   const MountTree& tree_;
   ByteSource& source_;
