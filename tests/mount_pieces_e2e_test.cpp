@@ -25,7 +25,7 @@ TEST(BfsmountPieces, DeletedAndUnallocatedAsExtracted) {
     mkbfs::ImageWriter(work / name).write(0, data);
   }
   ASSERT_EQ(run({MKBFS_BIN, "--free-blocks", "2", "--marker", "MARK", "--clear-inode", "gone",
-                 "disk.img", "notes", "gone"},
+                 "--clear-entry", "gone", "disk.img", "notes", "gone"},
                 work.path())
                 .status,
             0);
