@@ -4,7 +4,7 @@
 #include <algorithm>
 
 void FileHolders::add(const FileHolder& holder) {
-  if (holder.length > 0) files_.push_back(holder);
+  if (holder.length > 0 && files_.size() < kMaxFiles) files_.push_back(holder);
 }
 
 const FileHolder* FileHolders::holderOf(int64_t base) {

@@ -2,10 +2,14 @@
 // file system: a file system whose superblock lies inside a file is nested
 // in it. The scan moves forward, so a file that ends before the block being
 // examined can hold nothing more and is forgotten: memory follows the files
-// that overlap the scan's position, not all files met.
+// that overlap the scan's position, not all files met, and at most
+// kMaxFiles of them are kept (a hostile inode table may hold hundreds of
+// thousands of files over one extent): past that, a nested file system may
+// be reported without its holder.
 #ifndef BFSSCAN_FILE_HOLDERS_H
 #define BFSSCAN_FILE_HOLDERS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +24,8 @@ struct FileHolder {
 
 class FileHolders {
  public:
+  static constexpr size_t kMaxFiles = size_t{1} << 16;
+
   void add(const FileHolder& holder);
   // The innermost (shortest) file that holds the image offset base, or null;
   // files that end at or before base are forgotten first.
