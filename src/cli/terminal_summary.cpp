@@ -35,7 +35,8 @@ std::string formatRecordLines(const EndEvent& e, bool ewfDigest) {
     out += "bfsscan: " + std::to_string(e.deletedCandidates) + " deleted candidates, " +
            std::to_string(e.deletedNames) + " deleted names, " + std::to_string(e.orphans) +
            " orphans, " + std::to_string(e.unallocatedWritten) +
-           " pieces of free space and slack written (" + formatBytes(e.unallocatedBytes) + ")\n";
+           " pieces of free space and slack " + (e.dryRun ? "listed (" : "written (") +
+           formatBytes(e.unallocatedBytes) + ")\n";
   }
   if (ewfDigest) {
     switch (e.verified) {
