@@ -76,6 +76,13 @@ const std::pair<const char*, Setter> kOptions[] = {
          throw std::invalid_argument("unknown image format '" + name + "'");
        }
      }},
+    {"name", [](Settings& s, py::handle v) {  // as --name: None is the image's file name
+       const std::string name = v.is_none() ? "" : py::str(v).cast<std::string>();
+       if (name == "." || name == ".." || name.find('/') != std::string::npos) {
+         throw std::invalid_argument("name must name a directory, not '" + name + "'");
+       }
+       s.config.name = name;
+     }},
     {"hashes", [](Settings& s, py::handle v) {
        std::string list;
        for (py::handle h : v) list += (list.empty() ? "" : ",") + h.cast<std::string>();

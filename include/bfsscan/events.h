@@ -26,6 +26,19 @@ struct ImageEvent {
   std::string path;    // as given
   int64_t length = 0;  // media size in bytes
   std::string format;  // "raw", "ewf", "split", "vhd", "vhdx", "vmdk", "qcow"
+  // Provenance. The stem the run was given for its outputs (--name); empty
+  // when the image's file name gives it.
+  std::string name{};
+  // How the media was reached, outermost first, the image format last:
+  // {"raw"}; {"gzip", "raw"}; {"zip member m.img", "qcow"}.
+  std::vector<std::string> chain{};
+  uint64_t storedLength = 0;  // bytes of a compressed input as stored; 0 when none or unknown
+  // What the container stores of the media (an EWF set), lower-case
+  // hexadecimal; empty when it stores none.
+  std::string storedMd5{}, storedSha1{};
+  // The acquisition record an EWF set carries; empty when it has none.
+  std::string caseNumber{}, evidenceNumber{}, examiner{}, description{}, acquired{};
+  std::string startTime{};  // when the run began, ISO 8601 in UTC
 };
 
 // A block that starts with the magic.
@@ -50,6 +63,11 @@ struct FileSystemEvent {
   uint32_t start = 0;      // end of the inode table, relative to base
   uint32_t end = 0;        // last byte of the file system, relative to base
   uint64_t slotCount = 0;  // slots by division
+  // Where it lies: inside a file of another file system (parentFs >= 0),
+  // that file's slot and path; parentFs -1 for one found in the image itself.
+  int64_t parentFs = -1;
+  uint32_t parentSlot = 0;
+  std::string parentPath{};  // "disk-0/nested.img"; empty when it has no name
 };
 
 // The fields of an inode, as far as they were decoded.
@@ -163,6 +181,21 @@ struct EndEvent {
   uint64_t filesLost = 0;
   uint64_t bytesWritten = 0;  // in a dry run: bytes that would have been written
   bool lastImage = true;      // no image follows (an archive has one per member)
+  // Provenance. The digests asked for (--hash) of the media, read whole and
+  // in order after the scan reached its end; empty when it did not.
+  std::vector<Digest> mediaDigests{};
+  // Whether the media read matched the digest the container stores of it.
+  enum Verified { kNotChecked, kMatches, kDiffers };
+  Verified verified = kNotChecked;  // kNotChecked: none stored, or not all was read
+  std::string endTime{};            // when the run ended, ISO 8601 in UTC
+  // What --deleted and --unallocated found (unowned: either was asked).
+  bool unowned = false;
+  uint64_t deletedCandidates = 0;
+  uint64_t deletedNames = 0;
+  uint64_t orphans = 0;
+  uint64_t unallocatedWritten = 0;  // free runs and slack written (or listed)
+  uint64_t unallocatedBytes = 0;
+  bool mediaHashesAsked = false;  // --hash was given: mediaDigests says whether they were made
 };
 
 // The data area of a file system (from the superblock's start field to its
@@ -187,6 +220,7 @@ struct UnallocatedEvent {
   uint64_t length = 0;
   bool nonZero = false;  // holds a byte that is not zero (as far as it was read)
   std::string path;      // where it was written (or listed), relative; empty when not
+  std::vector<Digest> digests{};  // of the bytes written, when asked for (--hash)
 };
 
 // A deleted candidate (--deleted): an unused inode slot whose other fields
@@ -202,6 +236,7 @@ struct DeletedEvent {
   bool overlapsLive = false;  // some of its blocks belong to a file in use
   std::string path;           // where it was written (or listed), relative; empty when not
   std::vector<Digest> digests;
+  std::string dir{};          // the extraction directory of its file system ("disk-0")
 };
 
 // A root-directory entry whose inode number is 0 but whose name is not all
@@ -210,6 +245,7 @@ struct DeletedNameEvent {
   int64_t fs = 0;
   uint64_t entry = 0;  // index of the entry in the directory
   std::string name;
+  std::string dir{};   // the extraction directory of its file system ("disk-0")
 };
 
 // An archive's member about to be scanned, before its start event: the

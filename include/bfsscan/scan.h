@@ -52,6 +52,10 @@ struct ScanConfig {
   // proportion to the input: 1,000 times a compressed file, at least 1 GiB;
   // for a pipe, the free space of $TMPDIR less a tenth.
   uint64_t maxImage = UINT64_MAX;
+  // The stem of the extraction directories as it is (STEM-OFFSET), and the
+  // name the records give the image; empty: after stemOf. Each image of an
+  // archive is NAME.MEMBER.
+  std::string name;
 };
 
 // The end of the run: status and totals, as the sink's end event had them.

@@ -124,8 +124,9 @@ def scan(image, **options):
     string: hashes="md5"); each file's digests then come in its record. max_output: bytes the extraction may write (0: no limit;
     None: the command's default). max_image: bytes a compressed or piped
     image may decode to (0: no limit; None: in proportion to the input, as
-    the command's default). Any other
-    keyword is a TypeError.
+    the command's default). name: the stem of the extraction directories and
+    the image's name in the records (as ``--name``); None: the image's file
+    name. Any other keyword is a TypeError.
     """
     if options.get("extract_to") is not None:
         options["extract_to"] = os.fsencode(options["extract_to"])

@@ -68,6 +68,8 @@ def records(lines):
     for r in found:
         if r["type"] == "image":
             r.pop("path"), r.pop("path_hex")
+        for field in ("started", "ended", "command_line"):  # of the run, not the image
+            r.pop(field, None)
     return found
 
 

@@ -14,6 +14,7 @@
 #include "options.h"
 #include "output_failure.h"
 #include "progress.h"
+#include "results_folder.h"
 #include "results_file.h"
 #include "results_targets.h"
 #include "scan.h"
@@ -70,6 +71,7 @@ ScanRequest scanRequest(const ScanOptions& options) {
     config.unallocated = false;
   }
   if (options.offsetGiven) config.offset = options.offset;
+  config.name = options.name;
   return request;
 }
 
@@ -134,6 +136,9 @@ int main(int argc, char** argv) {
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
       options.dfxmlFile != "-" && !options.list;
+  makeFolderForResults(options);
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
   try {
     CommandSinks sinks(terminal);
     sinks.add(std::make_unique<TextReport>(terminal, options.image, reportToStdout));
@@ -146,16 +151,18 @@ int main(int argc, char** argv) {
           std::make_unique<ResultsFile>(options.bodyFile, options.image, &terminal), md5));
     }
     if (!options.jsonFile.empty()) {
-      sinks.add(std::make_unique<JsonLinesSink>(
+      auto json = std::make_unique<JsonLinesSink>(
           std::make_unique<ResultsFile>(options.jsonFile, options.image, &terminal),
-          BFSSCAN_VERSION));
+          BFSSCAN_VERSION);
+      json->setCommandLine(commandLine);
+      sinks.add(std::move(json));
     }
     if (!options.dfxmlFile.empty()) {
-      std::string commandLine;
-      for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
-      sinks.add(std::make_unique<DfxmlSink>(
+      auto dfxml = std::make_unique<DfxmlSink>(
           std::make_unique<ResultsFile>(options.dfxmlFile, options.image, &terminal), BFSSCAN_VERSION,
-          commandLine, isoTime(static_cast<int64_t>(std::time(nullptr)))));
+          commandLine, isoTime(static_cast<int64_t>(std::time(nullptr))));
+      dfxml->setName(options.name);
+      sinks.add(std::move(dfxml));
     }
     if (!options.mapFile.empty()) {
       auto map = std::make_unique<MapSink>(options.mapFile, options.image, &terminal);

@@ -45,6 +45,7 @@ const char kUsageText[] =
     "                       system's byte offset (FS:slot=N: a deleted candidate)\n"
     "      --stat=FS:INODE  the details of one inode, one 'key: value' a line\n"
     "      --offset=N       examine only the file system at byte offset N\n"
+    "      --name=ID        use ID as STEM, and name the image ID in the records\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -61,7 +62,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage, kList, kCat, kStat, kOffset };
+                kDeleted, kMaxImage, kList, kCat, kStat, kOffset, kName };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -84,6 +85,7 @@ const option kLongOptions[] = {
     {"cat", required_argument, nullptr, kCat},
     {"stat", required_argument, nullptr, kStat},
     {"offset", required_argument, nullptr, kOffset},
+    {"name", required_argument, nullptr, kName},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -240,6 +242,12 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kJson: options->jsonFile = arg; break;
       case kMap: options->mapFile = arg; break;
       case kDfxml: options->dfxmlFile = arg; break;
+      case kName:
+        if (arg.empty() || arg == "." || arg == ".." || arg.find('/') != std::string::npos) {
+          return usageError(error, "--name takes a name for a directory, not '" + arg + "'");
+        }
+        options->name = arg;
+        break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
       case kList: options->list = true; break;

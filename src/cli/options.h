@@ -36,6 +36,7 @@ struct ScanOptions {
   bool offsetGiven = false;  // --offset=N: only the file system at N
   int64_t offset = 0;
   bool maxImageGiven = false;  // --max-image given: otherwise a bound in proportion to the input
+  std::string name;  // --name: the stem of the outputs instead of the image's file name
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };

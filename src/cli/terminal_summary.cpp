@@ -29,6 +29,27 @@ std::string formatSummary(const EndEvent& e, double seconds) {
          statusMeaning(e.status);
 }
 
+std::string formatRecordLines(const EndEvent& e, bool ewfDigest) {
+  std::string out;
+  if (e.unowned) {
+    out += "bfsscan: " + std::to_string(e.deletedCandidates) + " deleted candidates, " +
+           std::to_string(e.deletedNames) + " deleted names, " + std::to_string(e.orphans) +
+           " orphans, " + std::to_string(e.unallocatedWritten) +
+           " pieces of free space and slack " + (e.dryRun ? "listed (" : "written (") +
+           formatBytes(e.unallocatedBytes) + ")\n";
+  }
+  if (ewfDigest) {
+    switch (e.verified) {
+      case EndEvent::kMatches: out += "bfsscan: EWF set verified: MD5 matches\n"; break;
+      case EndEvent::kDiffers: out += "bfsscan: EWF set NOT verified: MD5 differs\n"; break;
+      case EndEvent::kNotChecked:
+        out += "bfsscan: EWF set not verified: the media was not read whole\n";
+        break;
+    }
+  }
+  return out;
+}
+
 TerminalSummary::TerminalSummary(Terminal& terminal)
     : TerminalSummary(terminal, terminal.errIsTerminal()) {}
 
@@ -39,11 +60,16 @@ void TerminalSummary::start(const std::string& /*path*/) {
   started_ = std::chrono::steady_clock::now();
 }
 
+void TerminalSummary::image(const ImageEvent& e) {
+  ewfDigest_ = e.format == "ewf" && !e.storedMd5.empty();
+}
+
 void TerminalSummary::end(const EndEvent& e) {
   if (!enabled_) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   EndEvent shown = e;
   if (shown.status == 0 && watched_ && watched_->lostOutput()) shown.status = 2;
-  terminal_.err() << formatSummary(shown, seconds) << '\n' << std::flush;
+  terminal_.err() << formatRecordLines(shown, ewfDigest_) << formatSummary(shown, seconds) << '\n'
+                  << std::flush;
 }

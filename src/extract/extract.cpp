@@ -101,6 +101,8 @@ void Extractor::extract(int64_t base, const InodeTable& inodes, const NameTable&
       return;
     }
     ev.name = names.lookup(inode.d_ino);  // by the inode's own number
+    holders_.add({base, ev.slot, ev.imageOffset, ev.length,
+                  ev.name.empty() ? std::string() : dirName + "/" + ev.name});
     if (ev.name.empty() && options_.keepGoing) return;  // an orphan: extractOrphans()
     extractFile(base, *dir, ev);
   });

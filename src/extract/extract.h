@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "file_holders.h"
 #include "image.h"
 #include "inode_table.h"
 #include "output_failure.h"
@@ -82,6 +83,8 @@ class Extractor {
   // directory of orphans beside the files (orphan_extract.cpp). Throws as
   // extract().
   void extractOrphans(int64_t base, const InodeTable& inodes, const NameTable& names);
+  // The files extracted so far that may hold a file system found later.
+  FileHolders& holders() { return holders_; }
 
  private:
   std::string directoryName(int64_t base) const;
@@ -124,6 +127,7 @@ class Extractor {
   std::map<std::string, uint32_t> written_;  // names written in this file system, by slot
   // The subdirectories of unowned space opened in the file system being done.
   std::map<std::string, std::unique_ptr<OutputDirectory>> subdirs_;
+  FileHolders holders_;
 };
 
 #endif  // BFSSCAN_EXTRACT_H

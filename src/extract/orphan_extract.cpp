@@ -30,6 +30,7 @@ void Extractor::extractOrphans(int64_t base, const InodeTable& inodes, const Nam
 }
 
 void Extractor::extractOrphan(int64_t base, const std::string& name, OrphanEvent& ev) {
+  ++tally_.orphans;
   sink_.orphan(ev);  // the copying line
   auto failed = [&](FileEvent::Status status) {
     ev.status = status;

@@ -15,6 +15,12 @@ struct ScanTally {
   uint64_t diskSpent = 0;     // the budget's count: whole blocks of files and directories
   bool incomplete = false;    // something is missing from the result: status 2
   bool inconsistent = false;  // a condition was violated: status 3
+  // What --deleted and --unallocated found.
+  uint64_t deletedCandidates = 0;
+  uint64_t deletedNames = 0;
+  uint64_t orphans = 0;             // salvaged files no name points to
+  uint64_t unallocatedWritten = 0;  // free runs and slack written (or listed)
+  uint64_t unallocatedBytes = 0;
 };
 
 #endif  // BFSSCAN_SCAN_TALLY_H

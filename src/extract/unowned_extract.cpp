@@ -93,8 +93,16 @@ void Extractor::emitRun(int64_t base, UnallocatedEvent& ev) {
                 what + " of the file system at " + std::to_string(base) + ")");
   }
   if (ev.nonZero) {
+    FileHasher hasher(options_.hashes);
     ev.path = writeRun(base, kUnallocatedDir, kind + "-" + std::to_string(ev.imageOffset),
-                       ev.imageOffset, n, what, nullptr);
+                       ev.imageOffset, n, what, &hasher);
+    ev.digests = hasher.finish();
+    if (ev.path.empty()) {
+      ev.digests.clear();
+    } else {
+      ++tally_.unallocatedWritten;
+      tally_.unallocatedBytes += n;
+    }
   }
   sink_.unallocated(ev);
 }
@@ -109,6 +117,8 @@ void Extractor::extractUnowned(int64_t base, const InodeTable& inodes, uint32_t 
         ev.fs = base;
         ev.entry = index;
         ev.name = name;
+        ev.dir = directoryName(base);
+        ++tally_.deletedNames;
         sink_.deletedName(ev);
       }, stop_);
     }
@@ -156,6 +166,8 @@ void Extractor::extractUnowned(int64_t base, const InodeTable& inodes, uint32_t 
             if (ev.path.empty() || n != ev.length) digest.hex.clear();
           }
           ev.digests = digests;
+          ev.dir = directoryName(base);
+          ++tally_.deletedCandidates;
           sink_.deleted(ev);
         }, stop_);
   }

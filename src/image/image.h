@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "media_record.h"
+
 // A read of the image that could not be completed.
 class ReadFailure : public std::runtime_error {
  public:
@@ -91,6 +93,10 @@ class Image {
   // bytes are handed over in place), and hands each piece to fn.
   void forEachChunk(uint64_t pos, uint64_t len, size_t chunk,
                     const std::function<void(const char*, size_t)>& fn) const;
+  // What the container records of its media (nothing, by default).
+  virtual MediaRecord mediaRecord() const { return {}; }
+  // The outcome of verifyMedia's comparison, once it was called.
+  virtual MediaVerdict mediaVerdict() const { return MediaVerdict::kNotChecked; }
 
  protected:
   Image() = default;

@@ -320,6 +320,8 @@ int main(int argc, char** argv) {
   config.listOnly = true;
   config.keepGoing = true;
   config.maxOutput = 0;
+  config.deleted = options.deleted;
+  config.unallocated = options.unallocated;
   MountTree tree;
   TreeCollector collector(tree, log);
   ImageSequence source;

@@ -20,6 +20,8 @@ const char* const kMountUsageText =
     "      --direct         every read goes to the image, past the mount's page\n"
     "                       cache: faster large reads, slower small ones, and\n"
     "                       no shared mmap\n"
+    "      --deleted        also STEM-OFFSET/.bfsscan-deleted, as bfsscan --deleted\n"
+    "      --unallocated    also STEM-OFFSET/.bfsscan-unallocated, as bfsscan does\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "\n"
     "Exit status: 0 after the mount ends, 1 usage error, 2 the image cannot be\n"
@@ -36,13 +38,15 @@ MountCommand usageError(std::string* error, const std::string& text) {
 
 MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
                                    std::string* error) {
-  enum { kFormat = 256, kDirect };
+  enum { kFormat = 256, kDirect, kDeleted, kUnallocated };
   static const option longOptions[] = {
       {"foreground", no_argument, nullptr, 'f'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {"format", required_argument, nullptr, kFormat},
       {"direct", no_argument, nullptr, kDirect},
+      {"deleted", no_argument, nullptr, kDeleted},
+      {"unallocated", no_argument, nullptr, kUnallocated},
       {nullptr, 0, nullptr, 0},
   };
   optind = 0;  // a fresh parse (GNU: also re-reads the option string)
@@ -63,6 +67,12 @@ MountCommand parseMountCommandLine(int argc, char** argv, MountOptions* options,
         return MountCommand::kVersion;
       case kDirect:
         options->direct = true;
+        break;
+      case kDeleted:
+        options->deleted = true;
+        break;
+      case kUnallocated:
+        options->unallocated = true;
         break;
       case kFormat:  // checked when the image is opened
         options->format = optarg;

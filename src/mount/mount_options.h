@@ -11,6 +11,8 @@ struct MountOptions {
   std::string format = "auto";
   bool foreground = false;
   bool direct = false;  // reads bypass the mount's page cache
+  bool deleted = false;      // --deleted: STEM-OFFSET/.bfsscan-deleted, as extraction
+  bool unallocated = false;  // --unallocated: STEM-OFFSET/.bfsscan-unallocated
   std::vector<std::string> fuseOptions;  // each as given to -o
 };
 

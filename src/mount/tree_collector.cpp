@@ -1,5 +1,7 @@
 #include "tree_collector.h"
 
+#include <algorithm>
+
 void TreeCollector::image(const bfsscan::ImageEvent& e) {
   imageStart_ = imagesEnd_;
   imagesEnd_ += static_cast<uint64_t>(e.length > 0 ? e.length : 0);
@@ -8,7 +10,7 @@ void TreeCollector::image(const bfsscan::ImageEvent& e) {
 
 void TreeCollector::directory(const bfsscan::DirectoryEvent& e) {
   fs_ = -1;
-  orphansOf_ = -1;
+  sub_.clear();
   if (tree_.addFileSystem(e.path, e.fs)) {
     fs_ = e.fs;
   } else {
@@ -41,26 +43,65 @@ bool listed(bfsscan::FileEvent::Status status) {
 
 void TreeCollector::file(const bfsscan::FileEvent& e) {
   if (!listed(e.status)) return;
-  if (fs_ < 0 || e.fs != fs_ || orphansOf_ >= 0) return;
+  if (fs_ < 0 || e.fs != fs_ || !sub_.empty()) return;
   if (!tree_.addFile(fileInfo(e.name, imageStart_ + e.imageOffset, e.length, e.inode))) full();
+}
+
+void TreeCollector::addToSubdirectory(int64_t fs, const std::string& path, MountFileInfo info) {
+  if (fs_ < 0 || fs != fs_) return;
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return;
+  const size_t dirStart = path.rfind('/', slash - 1);
+  const std::string sub =
+      path.substr(dirStart == std::string::npos ? 0 : dirStart + 1,
+                  slash - (dirStart == std::string::npos ? 0 : dirStart + 1));
+  if (sub.empty()) return;
+  if (sub != sub_) {
+    if (!tree_.addSubdirectory(sub)) {
+      full();
+      fs_ = -1;
+      return;
+    }
+    sub_ = sub;
+  }
+  info.name = path.substr(slash + 1);
+  // Only the part inside the image is written by extraction, and so served.
+  const uint64_t imageLength = imagesEnd_ - imageStart_;
+  info.length = info.imageOffset >= imageLength
+                    ? 0
+                    : std::min(info.length, imageLength - info.imageOffset);
+  info.imageOffset += imageStart_;
+  if (!tree_.addFile(info)) full();
 }
 
 // Orphans come after their file system's files, in its directory of
 // orphans (the last component of their path, as extraction writes it).
 void TreeCollector::orphan(const bfsscan::OrphanEvent& e) {
-  if (!listed(e.status) || fs_ < 0 || e.fs != fs_) return;
-  const size_t slash = e.path.rfind('/');
-  const size_t dirStart = e.path.rfind('/', slash - 1) + 1;
-  if (slash == std::string::npos || slash == 0 || dirStart > slash) return;
-  if (orphansOf_ != e.fs) {
-    if (!tree_.addSubdirectory(e.path.substr(dirStart, slash - dirStart))) {
-      full();
-      fs_ = -1;
-      return;
-    }
-    orphansOf_ = e.fs;
-  }
-  if (!tree_.addFile(fileInfo(e.path.substr(slash + 1), imageStart_ + e.imageOffset, e.length, e.inode))) full();
+  if (!listed(e.status)) return;
+  addToSubdirectory(e.fs, e.path, fileInfo("", e.imageOffset, e.length, e.inode));
+}
+
+void TreeCollector::deleted(const bfsscan::DeletedEvent& e) {
+  if (e.path.empty()) return;
+  MountFileInfo info;
+  info.imageOffset = e.imageOffset;
+  info.length = e.length;
+  info.mode = e.mode;
+  info.uid = e.uid;
+  info.gid = e.gid;
+  info.atime = e.atime;
+  info.mtime = e.mtime;
+  info.ctime = e.ctime;
+  addToSubdirectory(e.fs, e.path, info);
+}
+
+void TreeCollector::unallocated(const bfsscan::UnallocatedEvent& e) {
+  if (e.path.empty()) return;
+  MountFileInfo info;
+  info.imageOffset = e.imageOffset;
+  info.length = e.length;
+  info.mode = 0100444;
+  addToSubdirectory(e.fs, e.path, info);
 }
 
 void TreeCollector::problem(const bfsscan::ProblemEvent& e) {

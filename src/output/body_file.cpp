@@ -70,6 +70,25 @@ void BodyFileSink::file(const FileEvent& e) {
   out_->writeLine(bodyLine(md5Field(e.digests, md5_), bodyName(e), e.slot, e.inode, e.length));
 }
 
+// A deleted candidate: the path of its copy (where it would be), " (deleted)",
+// and the times its slot still carries, as timeline tools show deletions.
+void BodyFileSink::deleted(const DeletedEvent& e) {
+  const std::string path =
+      e.path.empty() ? e.dir + "/.bfsscan-deleted/slot-" + std::to_string(e.slot) : e.path;
+  const std::string sep = "|";
+  out_->writeLine(md5Field(e.digests, md5_) + sep + escapeBodyName("/" + path) + " (deleted)" +
+                  sep + std::to_string(e.slot) + sep + bodyModeString(BFS_VREG, e.mode) + sep +
+                  std::to_string(e.uid) + sep + std::to_string(e.gid) + sep +
+                  std::to_string(e.length) + sep + std::to_string(e.atime) + sep +
+                  std::to_string(e.mtime) + sep + std::to_string(e.ctime) + sep + "0");
+}
+
+// A deleted name: the name, " (deleted)", no inode and no times.
+void BodyFileSink::deletedName(const DeletedNameEvent& e) {
+  out_->writeLine("0|" + escapeBodyName("/" + e.dir + "/" + e.name) +
+                  " (deleted)|0|-/----------|0|0|0|0|0|0|0");
+}
+
 void BodyFileSink::end(const EndEvent& e) {
   if (e.lastImage) out_->close();
 }

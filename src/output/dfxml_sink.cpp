@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+#include "dfxml_record_extras.h"
+#include "utc_time.h"
 #include "xml_text.h"
 
 namespace {
@@ -46,14 +48,7 @@ std::string metadata(uint32_t type, uint32_t mode, uint32_t nlink, uint32_t uid,
 
 }  // namespace
 
-std::string isoTime(int64_t seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm tm;
-  if (gmtime_r(&t, &tm) == nullptr) return "1970-01-01T00:00:00Z";
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
-}
+std::string isoTime(int64_t seconds) { return utcIsoTime(seconds); }
 
 DfxmlSink::DfxmlSink(std::unique_ptr<ResultsFile> out, std::string version,
                      std::string commandLine, std::string startTime)
@@ -82,7 +77,8 @@ void DfxmlSink::begin(const std::string& path) {
   line("  <creator>" + element("program", "bfsscan") + element("version", xmlText(version_)) +
        "<execution_environment>" + element("command_line", xmlText(commandLine_)) +
        element("start_time", startTime_) + "</execution_environment></creator>");
-  line("  <source>" + element("image_filename", xmlText(path)) + "</source>");
+  line("  <source" + (name_.empty() ? "" : attr("bfsscan:name", xmlText(name_))) + ">" +
+       element("image_filename", xmlText(path)) + "</source>");
 }
 
 void DfxmlSink::start(const std::string& path) { begin(path); }
@@ -90,7 +86,9 @@ void DfxmlSink::start(const std::string& path) { begin(path); }
 void DfxmlSink::image(const ImageEvent& e) {
   begin(e.path);
   // The media size, as the byte run of the disk image.
-  line("  <diskimageobject><byte_runs><byte_run" + attr("img_offset", "0") +
+  storedDigest_ = !e.storedMd5.empty() || !e.storedSha1.empty();
+  line("  <diskimageobject>" + dfxmlImageProvenance(e) + "<byte_runs><byte_run" +
+       attr("img_offset", "0") +
        attr("len", num(static_cast<uint64_t>(e.length))) + "/></byte_runs>" +
        element("sector_size", "512") + "</diskimageobject>");
 }
@@ -103,7 +101,7 @@ void DfxmlSink::fileSystem(const FileSystemEvent& e) {
   volumeErrors_.clear();
   moreVolumeErrors_ = 0;
   const uint32_t end = e.end;
-  line("  <volume>" + element("partition_offset", num(static_cast<uint64_t>(e.base))) +
+  line("  <volume" + dfxmlParentAttributes(e) + ">" + element("partition_offset", num(static_cast<uint64_t>(e.base))) +
        element("block_size", "512") + element("ftype_str", "bfs") +
        element("block_count", num(static_cast<uint64_t>(end) / 512 + 1)));
 }
@@ -167,6 +165,11 @@ void DfxmlSink::orphan(const OrphanEvent& e) {
   line(s);
 }
 
+void DfxmlSink::deletedName(const DeletedNameEvent& e) {
+  if (!volumeOpen_ || otherStarted_) return;
+  line(dfxmlDeletedName(e));
+}
+
 void DfxmlSink::startOther() {
   if (otherStarted_) return;
   otherStarted_ = true;
@@ -196,7 +199,8 @@ void DfxmlSink::unallocated(const UnallocatedEvent& e) {
        attr("img_offset", num(e.imageOffset)) + attr("len", num(e.length)) +
        attr("non_zero", e.nonZero ? "1" : "0");
   if (!e.path.empty()) s += attr("filename", xmlText(e.path));
-  line(s + "/>");
+  const std::string digests = dfxmlDigests(e.digests);
+  line(digests.empty() ? s + "/>" : s + ">" + digests + "</bfsscan:unallocated>");
 }
 
 void DfxmlSink::problem(const ProblemEvent& e) {
@@ -234,10 +238,12 @@ void DfxmlSink::finish() {
   if (moreDocumentErrors_ > 0) {
     line("  " + element("bfsscan:error", "(" + num(moreDocumentErrors_) + " more problems)"));
   }
+  if (ended_) line(dfxmlRunStats(*ended_, storedDigest_));
   line("</dfxml>");
 }
 
 void DfxmlSink::end(const EndEvent& e) {
+  ended_ = e;
   // One document for the whole run: the images of an archive that follow
   // go into it too, each a diskimageobject of its own with its volumes.
   if (!e.lastImage) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ class DfxmlSink : public ScanSink {
   void dataArea(const DataAreaEvent& e) override;
   void unallocated(const UnallocatedEvent& e) override;
   void deleted(const DeletedEvent& e) override;
+  void deletedName(const DeletedNameEvent& e) override;
+  // The stem the run was given (--name), for the source element.
+  void setName(std::string name) { name_ = std::move(name); }
   void end(const EndEvent& e) override;
   void orphan(const OrphanEvent& e) override;
   bool lostOutput() const override { return out_->lost(); }
@@ -62,6 +66,9 @@ class DfxmlSink : public ScanSink {
   int64_t volumeBase_ = -1;
   std::vector<std::string> volumeErrors_, documentErrors_;
   uint64_t moreVolumeErrors_ = 0, moreDocumentErrors_ = 0;
+  std::string name_;
+  bool storedDigest_ = false;      // the image's container stores a digest of it
+  std::optional<EndEvent> ended_;  // the end event, for the run's close
 };
 
 // Seconds since 1970 as ISO 8601 in UTC: "2001-09-09T01:46:40Z".

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "escape.h"
+#include "json_record_extras.h"
 #include "sys/fs/bfs.h"
 
 namespace {
@@ -107,6 +108,8 @@ void JsonLinesSink::image(const ImageEvent& e) {
   j["format"] = e.format;
   j["tool"] = "bfsscan";
   j["version"] = version_;
+  addImageProvenance(j, e, commandLine_);
+  storedDigest_ = !e.storedMd5.empty() || !e.storedSha1.empty();
   write(*out_, j);
 }
 
@@ -132,6 +135,7 @@ void JsonLinesSink::fileSystem(const FileSystemEvent& e) {
   j["start"] = e.start;
   j["end"] = e.end;
   j["inodes"] = e.slotCount;
+  addParent(j, e);
   write(*out_, j);
 }
 
@@ -228,6 +232,7 @@ void JsonLinesSink::unallocated(const UnallocatedEvent& e) {
     j["path"] = e.path;
     j["path_hex"] = hexBytes(e.path);
   }
+  for (const Digest& d : e.digests) j[d.algorithm] = d.hex.empty() ? Json() : Json(d.hex);
   write(*out_, j);
 }
 
@@ -269,6 +274,7 @@ void JsonLinesSink::end(const EndEvent& e) {
   j["files_skipped"] = e.filesSkipped;
   j["files_lost"] = e.filesLost;
   j[e.dryRun ? "bytes_listed" : "bytes_written"] = e.bytesWritten;
+  addRunRecord(j, e, storedDigest_);
   write(*out_, j);
   if (e.lastImage && out_->file) out_->file->close();
 }

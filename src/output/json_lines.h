@@ -34,6 +34,8 @@ class JsonLinesSink : public ScanSink {
   void end(const EndEvent& e) override;
   void orphan(const OrphanEvent& e) override;
   bool lostOutput() const override { return out_->file && out_->file->lost(); }
+  // The command line, for the image record; none by default.
+  void setCommandLine(std::string commandLine) { commandLine_ = std::move(commandLine); }
 
   // Where the lines go: a results file (when there is one) through consumer.
   struct Lines {
@@ -44,6 +46,8 @@ class JsonLinesSink : public ScanSink {
  private:
   std::unique_ptr<Lines> out_;
   std::string version_;
+  std::string commandLine_;
+  bool storedDigest_ = false;  // the image's container stores a digest of it
 };
 
 #endif  // BFSSCAN_JSON_LINES_H

@@ -17,6 +17,7 @@
 #include "scan_tally.h"
 #include "stream_input.h"
 #include "sys/fs/bfs.h"
+#include "utc_time.h"
 
 namespace {
 
@@ -71,6 +72,11 @@ class Scanner {
   // block scan when base < 0).
   void readProblem(const ReadFailure& failure, int64_t base, bool scanEnds);
   uint64_t budget() const;
+  // The image event, with what is known of where the media came from.
+  ImageEvent imageEvent(const Image& image) const;
+  // The digests asked for of the whole media, read in order; none when a
+  // read fails.
+  std::vector<Digest> mediaDigests(const Image& image) const;
 
   const ScanRequest& request_;
   const bfsscan::ScanConfig& config_;
@@ -85,6 +91,10 @@ class Scanner {
   bool reachedEnd_ = false;
   bool lastImage_ = true;  // no image of the stream follows
   std::string stem_;       // of the extraction directories, from the stream
+  std::vector<std::string> chain_;  // how the stream's image was reached
+  uint64_t storedLength_ = 0;       // of the stream's input
+  std::string startTime_;
+  std::vector<Digest> mediaDigests_;
 };
 
 void Scanner::problem(ProblemEvent::What what, int64_t fs, uint64_t offset,
@@ -180,6 +190,11 @@ std::optional<Failure> Scanner::processFileSystem(const Image& image, Extractor&
     fe.start = bsb.bdsup_start;
     fe.end = bsb.bdsup_end;
     fe.slotCount = bsb.numInodes();
+    if (const FileHolder* holder = extractor.holders().holderOf(base)) {
+      fe.parentFs = holder->fs;
+      fe.parentSlot = holder->slot;
+      fe.parentPath = holder->path;
+    }
     sink_.fileSystem(fe);
 
     const InodeTable inodes = InodeTable::load(image, base, bsb, unusedSlots_, sink_, stop_,
@@ -224,6 +239,8 @@ std::unique_ptr<Image> Scanner::decode(StreamInput& input) {
   });
   lastImage_ = d.last;
   stem_ = d.stem;
+  chain_ = d.chain;
+  storedLength_ = d.storedLength;
   for (const std::string& reason : d.problems) {
     tally_.incomplete = true;
     problem(ProblemEvent::kReadError, -1, 0,
@@ -243,6 +260,11 @@ void Scanner::scan(const Image& image) {
   extract.hashes = config_.hashes;
   extract.resultsFiles = request_.resultsFiles;
   extract.stem = stem_;
+  if (!config_.name.empty()) {
+    // An archive's images each have a name of their own inside it.
+    const bool member = !chain_.empty() && chain_.back().find(" member ") != std::string::npos;
+    extract.stem = member ? config_.name + "." + stem_ : config_.name;
+  }
   extract.unallocated = config_.unallocated;
   extract.deleted = config_.deleted;
   extract.tree = request_.tree;
@@ -316,6 +338,42 @@ void Scanner::scan(const Image& image) {
     f.read = failure;
     report(f, Next::kStop);
   }
+  if (!config_.hashes.empty() && tally_.unreadable == 0) mediaDigests_ = mediaDigests(image);
+}
+
+std::vector<Digest> Scanner::mediaDigests(const Image& image) const {
+  FileHasher hasher(config_.hashes);
+  try {
+    image.forEachChunk(0, static_cast<uint64_t>(length_), 1 << 20,
+                       [&](const char* bytes, size_t n) {
+                         checkStop(stop_);
+                         hasher.update(bytes, n);
+                       });
+  } catch (const ReadFailure&) {
+    return {};
+  }
+  return hasher.finish();
+}
+
+ImageEvent Scanner::imageEvent(const Image& image) const {
+  ImageEvent e;
+  e.path = request_.image;
+  e.length = length_;
+  e.format = image.formatName();
+  e.name = config_.name;
+  e.chain = chain_;
+  e.chain.push_back(e.format);
+  e.storedLength = storedLength_;
+  const MediaRecord record = image.mediaRecord();
+  e.storedMd5 = record.storedMd5;
+  e.storedSha1 = record.storedSha1;
+  e.caseNumber = record.caseNumber;
+  e.evidenceNumber = record.evidenceNumber;
+  e.examiner = record.examiner;
+  e.description = record.description;
+  e.acquired = record.acquired;
+  e.startTime = startTime_;
+  return e;
 }
 
 void Scanner::scanOne(const Image& image, Extractor& extractor, int64_t base) {
@@ -357,6 +415,8 @@ void Scanner::scanOne(const Image& image, Extractor& extractor, int64_t base) {
 bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure) {
   const std::string& f = request_.image;
   int status = kExitSuccess;
+  startTime_ = utcNow();
+  MediaVerdict verdict = MediaVerdict::kNotChecked;
   std::unique_ptr<Image> opened;
   try {
     sink_.start(f);
@@ -379,8 +439,9 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
     }
     if (const Image* image = given != nullptr ? given : opened.get()) {
       length_ = image->length();
-      sink_.image({f, length_, image->formatName()});
+      sink_.image(imageEvent(*image));
       scan(*image);
+      verdict = image->mediaVerdict();
     }
   } catch (const OutputFailure& failure) {
     tally_.incomplete = true;
@@ -417,6 +478,20 @@ bfsscan::Outcome Scanner::run(const Image* given, const ReadFailure* openFailure
   end.filesLost = tally_.lost;
   end.bytesWritten = tally_.bytesWritten;
   end.lastImage = lastImage_ || status > kExitInconsistent;
+  end.mediaDigests = mediaDigests_;
+  switch (verdict) {
+    case MediaVerdict::kMatches: end.verified = EndEvent::kMatches; break;
+    case MediaVerdict::kDiffers: end.verified = EndEvent::kDiffers; break;
+    case MediaVerdict::kNotChecked: break;
+  }
+  end.endTime = utcNow();
+  end.unowned = config_.deleted || config_.unallocated;
+  end.deletedCandidates = tally_.deletedCandidates;
+  end.deletedNames = tally_.deletedNames;
+  end.orphans = tally_.orphans;
+  end.unallocatedWritten = tally_.unallocatedWritten;
+  end.unallocatedBytes = tally_.unallocatedBytes;
+  end.mediaHashesAsked = !config_.hashes.empty();
   try {
     sink_.end(end);
   } catch (const std::exception&) {  // a sink that could not finish its output

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -127,13 +128,8 @@ class EwfImage : public ContainerImage {
       uint8_t md5[16];
       const int stored = libewf_handle_get_md5_hash(handle_, md5, sizeof md5, &error);
       if (stored < 0) libewf_error_free(&error);
-      if (stored == 1) {
-        static const char kHex[] = "0123456789abcdef";
-        for (const uint8_t b : md5) {
-          storedMd5_ += kHex[b >> 4];
-          storedMd5_ += kHex[b & 15];
-        }
-      }
+      if (stored == 1) storedMd5_ = hexOf(md5, sizeof md5);
+      readRecord();
     } catch (...) {
       close();
       throw;
@@ -141,6 +137,9 @@ class EwfImage : public ContainerImage {
   }
 
   ~EwfImage() override { close(); }
+
+  MediaRecord mediaRecord() const override { return record_; }
+  MediaVerdict mediaVerdict() const override { return verdict_; }
 
  private:
   void close() {
@@ -167,6 +166,7 @@ class EwfImage : public ContainerImage {
     if (storedMd5_.empty() || hashedTo_ != static_cast<uint64_t>(length())) return;
     const std::string read = md5_.finish().front().hex;
     hashedTo_ = 0;
+    verdict_ = read == storedMd5_ ? MediaVerdict::kMatches : MediaVerdict::kDiffers;
     if (read != storedMd5_) {
       throw ReadFailure(ReadFailure::kSystemError,
                         "the media read has MD5 " + read + ", not " + storedMd5_ +
@@ -203,7 +203,53 @@ class EwfImage : public ContainerImage {
     }
   }
 
+  static std::string hexOf(const uint8_t* bytes, size_t n) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+      out += kHex[bytes[i] >> 4];
+      out += kHex[bytes[i] & 15];
+    }
+    return out;
+  }
+
+  // The header value named id, at most 1 KiB of it; empty when absent.
+  std::string headerValue(const char* id) const {
+    uint8_t value[1024];
+    libewf_error_t* error = nullptr;
+    const int got = libewf_handle_get_utf8_header_value(
+        handle_, reinterpret_cast<const uint8_t*>(id), std::strlen(id), value, sizeof value, &error);
+    if (got != 1) {
+      libewf_error_free(&error);
+      return "";
+    }
+    const char* text = reinterpret_cast<const char*>(value);
+    return std::string(text, strnlen(text, sizeof value));
+  }
+
+  // The stored digests and the acquisition details, as the set carries them.
+  void readRecord() {
+    record_.storedMd5 = storedMd5_;
+    uint8_t sha1[20];
+    libewf_error_t* error = nullptr;
+    const int stored = libewf_handle_get_sha1_hash(handle_, sha1, sizeof sha1, &error);
+    if (stored < 0) libewf_error_free(&error);
+    if (stored == 1) record_.storedSha1 = hexOf(sha1, sizeof sha1);
+    // The acquisition date as ISO 8601, where the library can give it so.
+    if (libewf_handle_set_header_values_date_format(handle_, LIBEWF_DATE_FORMAT_ISO8601,
+                                                    &error) != 1) {
+      libewf_error_free(&error);
+    }
+    record_.caseNumber = headerValue("case_number");
+    record_.evidenceNumber = headerValue("evidence_number");
+    record_.examiner = headerValue("examiner_name");
+    record_.description = headerValue("description");
+    record_.acquired = headerValue("acquiry_date");
+  }
+
   libewf_handle_t* handle_ = nullptr;
+  MediaRecord record_;
+  mutable MediaVerdict verdict_ = MediaVerdict::kNotChecked;
   uint32_t bytesPerSector_ = 512;
   std::string incomplete_;  // why the set is not whole; empty when it is
   std::string storedMd5_;   // in hexadecimal; empty when the set stores none

@@ -17,6 +17,7 @@
 #include "libarchive_api.h"
 #include "spool.h"
 #include "stream_failure.h"
+#include "stream_names.h"
 #include "stream_signature.h"
 #include "unique_stems.h"
 
@@ -147,6 +148,7 @@ struct Feed {
   bool seekable = false;                   // a plain file, not compressed: read at random
   uint64_t position = 0;                   // where a seekable file is read
   std::string format;                      // the archive format named; empty: any
+  std::vector<std::string> chain;          // the compression, when compressed
 
   ~Feed() {
     inner.reset();
@@ -177,6 +179,8 @@ class SingleInput : public StreamInput {
     DecodedImage out;
     out.stem = stem_;
     Feed& f = *feed_;
+    out.chain = f.chain;
+    out.storedLength = f.total;
     auto progress = [&]() { tick(f.consumed(), f.total); };
     if (!f.openDamage.empty()) {
       out.problems.push_back(f.openDamage);
@@ -254,6 +258,8 @@ class ArchiveInput : public StreamInput {
                const std::string& problem = "")
       : path_(std::move(path)), feed_(std::move(feed)), maxImage_(maxImage), keepGoing_(keepGoing),
         input_(64 << 10) {
+    archive_ = !feed_->format.empty() ? feed_->format
+               : archiveName(feed_->inner ? feed_->inner->head() : feed_->head->head());
     if (!problem.empty()) {
       ended_ = true;
       endProblem_ = problem;
@@ -325,6 +331,9 @@ class ArchiveInput : public StreamInput {
     ++count_;
     out.stem = stems_.take(stemOf(boost::filesystem::path(member_).filename().string()));
     Feed& f = *feed_;
+    out.chain = f.chain;
+    out.chain.push_back(archive_ + " member " + member_);
+    out.storedLength = f.total;
     MemberSource data(*la_, a_);
     decompressInto(out, data, maxImage_, [&]() { tick(f.consumed(), f.total); });
     if (!out.problems.empty() && !inner_.empty()) {
@@ -420,6 +429,7 @@ class ArchiveInput : public StreamInput {
   std::string inner_;       // a failure of the stream below the archive
   std::string endProblem_;  // why the archive ended before its end
   std::string member_, peeked_;
+  std::string archive_;  // the archive format's name, for the chain
   bool havePeeked_ = false;
   bool ended_ = false;
   bool reportedNone_ = false;
@@ -438,7 +448,8 @@ std::unique_ptr<StreamInput> openArchive(const std::string& path, std::unique_pt
   DecodedImage copy;
   spoolInto(copy, feed->bytes(), maxImage, [] {});
   auto spooled = std::make_unique<Feed>();
-  spooled->format = feed->format;
+  spooled->format = feed->format.empty() ? archiveName(head) : feed->format;
+  spooled->chain = feed->chain;
   std::string problem = copy.problems.empty() ? "" : copy.problems.front();
   if (problem.empty() && copy.image) {
     spooled->fd = ::dup(copy.image->rawFd());
@@ -478,6 +489,8 @@ std::unique_ptr<StreamInput> openFeed(const std::string& path, std::unique_ptr<F
   }
   const StreamKind kind = forcedKind != StreamKind::kNone ? forcedKind : kindOf(feed->head->head());
   if (kind == StreamKind::kGzip || kind == StreamKind::kFilter) {
+    feed->chain.push_back(forcedKind != StreamKind::kNone ? forced
+                                                          : compressionName(feed->head->head()));
     try {
       feed->decoder = makeDecoder(feed->head->head(), *feed->head,
                                   forcedKind != StreamKind::kNone ? forced : "");

@@ -23,6 +23,10 @@ struct DecodedImage {
   // "error reading NAME: REASON"; empty when it is whole.
   std::vector<std::string> problems;
   bool last = true;  // no image of the input follows
+  // How it was reached, outermost first: {"gzip"}, {"zip member m.img"};
+  // the image's own format is not in it.
+  std::vector<std::string> chain;
+  uint64_t storedLength = 0;  // bytes of the input file as stored; 0 when unknown
 };
 
 // Called between pieces of decoding with the bytes read from the input so

@@ -72,7 +72,7 @@ void MapModel::start(const std::string& path) { path_ = clip(path); }
 
 void MapModel::image(const ImageEvent& e) {
   image_ = e;
-  image_.path = clip(e.path);
+  image_.path = clip(e.name.empty() ? e.path : e.name + " (" + e.path + ")");
   hasImage_ = true;
 }
 
