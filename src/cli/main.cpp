@@ -8,6 +8,7 @@
 #include "body_file.h"
 #include "dfxml_sink.h"
 #include "exit_status.h"
+#include "html_report.h"
 #include "json_lines.h"
 #include "options.h"
 #include "output_failure.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
   results.add("--json", options.jsonFile);
   results.add("--map", options.mapFile);
   results.add("--dfxml", options.dfxmlFile);
+  results.add("--html", options.htmlFile);
   const std::string clash = results.clashAmongThem();
   if (!clash.empty()) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
@@ -115,7 +117,7 @@ int main(int argc, char** argv) {
 
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
-      options.dfxmlFile != "-";
+      options.dfxmlFile != "-" && options.htmlFile != "-";
   try {
     CommandSinks sinks(terminal);
     sinks.add(std::make_unique<TextReport>(terminal, options.image, reportToStdout));
@@ -142,6 +144,19 @@ int main(int argc, char** argv) {
       auto map = std::make_unique<MapSink>(options.mapFile, options.image, &terminal);
       map->open();  // a map that cannot be written is known before the scan
       sinks.add(std::move(map));
+    }
+    if (!options.htmlFile.empty()) {
+      HtmlReportSetup setup;
+      setup.image = options.image;
+      setup.directory = options.directory;
+      setup.dryRun = options.dryRun;
+      setup.hashes = options.hashes;
+      setup.version = BFSSCAN_VERSION;
+      for (int i = 0; i < argc; ++i) setup.commandLine += (i ? " " : "") + std::string(argv[i]);
+      setup.startTime = isoTime(static_cast<int64_t>(std::time(nullptr)));
+      auto html = std::make_unique<HtmlReportSink>(options.htmlFile, std::move(setup), &terminal);
+      html->open();  // a page that cannot be written is known before the scan
+      sinks.add(std::move(html));
     }
     auto summary = std::make_unique<TerminalSummary>(terminal);
     summary->watch(&sinks);

@@ -32,6 +32,8 @@ const char kUsageText[] =
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
     "      --map=FILE       an SVG map of what was found where\n"
     "      --dfxml=FILE     the file systems and their files as DFXML\n"
+    "      --html=FILE      a self-contained HTML report: the image, the map, a table\n"
+    "                       of files per file system (linked), the problems\n"
     "      --unallocated    also write free space and slack that hold data into\n"
     "                       STEM-OFFSET/.bfsscan-unallocated\n"
     "      --deleted        also report deleted names and write deleted candidates\n"
@@ -52,7 +54,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage };
+                kDeleted, kMaxImage, kHtml };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -71,6 +73,7 @@ const option kLongOptions[] = {
     {"unallocated", no_argument, nullptr, kUnallocated},
     {"deleted", no_argument, nullptr, kDeleted},
     {"max-image", required_argument, nullptr, kMaxImage},
+    {"html", required_argument, nullptr, kHtml},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -214,6 +217,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kJson: options->jsonFile = arg; break;
       case kMap: options->mapFile = arg; break;
       case kDfxml: options->dfxmlFile = arg; break;
+      case kHtml: options->htmlFile = arg; break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
       case kHash:
@@ -248,6 +252,14 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       if (!files[i]->empty() && *files[i] != "-" && *files[i] == *files[j]) {
         return usageError(error, "--bodyfile, --json, --map and --dfxml need different files");
       }
+    }
+  }
+  if (options->htmlFile == "-" && toStdout > 0) {
+    return usageError(error, "--html cannot take standard output with another option");
+  }
+  for (const std::string* other : files) {
+    if (!options->htmlFile.empty() && options->htmlFile != "-" && options->htmlFile == *other) {
+      return usageError(error, "--html needs a file of its own");
     }
   }
   options->image = argv[optind];
