@@ -27,7 +27,8 @@ TEST(HtmlReportTest, PageBesideTheSameReportHoweverTheRunEnds) {
         "<a href=\"./outer-2048/notes\">outer-2048/notes</a>"}},
       {"cut short", 4000, 2,
        {"<strong class=\"r-status2\">2</strong>: incomplete: something could not be read",
-        "<h2 id=\"problems\">Problems of the run</h2>\n<table class=\"r-grid r-problems\">",
+        "<h2 id=\"problems\">Problems of the run</h2>\n<div class=\"r-scroll\">\n"
+        "<table class=\"r-grid r-problems\">",
         "<td class=\"r-name\">in&lt;1&gt;.img</td>"}},
   };
   for (const auto& row : rows) {

@@ -21,7 +21,7 @@ const char kHtmlStyle[] =
     ".r-status0{color:#00734d}.r-status2,.r-status3,.r-status-other{color:#b33}"
     ".r-map{overflow-x:auto;border:1px solid #ccc;margin:.6em 0}.r-map svg{max-width:100%;height:auto}"
     ".r-tools{margin:.4em 0}.r-tools input{width:20em}.r-tools button{margin-left:.4em}"
-    ".r-note{color:#555}"
+    ".r-note{color:#555}.r-scroll{overflow-x:auto}"
     "@media print{.r-tools{display:none}}";
 
 // Plain DOM, no library. Rows are hidden with the hidden attribute: by the

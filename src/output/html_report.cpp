@@ -221,7 +221,7 @@ void HtmlReportSink::openSection(const FileSystemEvent& e) {
                                      htmlText(formatBytes(static_cast<uint64_t>(e.end) + 1)) + ")");
   std::string s = "<section class=\"r-fs\" id=\"fs-" + num(base) + "\">\n<h3>File system at offset " +
                   offsetText(base) + "</h3>\n" + kvTable(rows);
-  s += "<table class=\"r-grid r-files\">\n<thead><tr><th>Kind</th><th>Status</th><th>Name</th>"
+  s += "<div class=\"r-scroll\">\n<table class=\"r-grid r-files\">\n<thead><tr><th>Kind</th><th>Status</th><th>Name</th>"
        "<th class=\"r-n\">Inode</th><th class=\"r-n\">Length</th><th>Mode</th><th>Owner</th>"
        "<th>Modified (UTC)</th><th>Accessed (UTC)</th><th>Changed (UTC)</th>";
   for (const std::string& h : setup_.hashes) s += "<th>" + htmlText(h) + "</th>";
@@ -232,7 +232,7 @@ void HtmlReportSink::openSection(const FileSystemEvent& e) {
 void HtmlReportSink::closeSection() {
   if (!sectionOpen_) return;
   sectionOpen_ = false;
-  std::string s = "</tbody>\n</table>\n";
+  std::string s = "</tbody>\n</table>\n</div>\n";
   if (sectionRows_ == 0) s += "<p class=\"r-note\">No files.</p>\n";
   s += "<h4>Problems of this file system</h4>\n";
   if (sectionProblems_.empty()) {
@@ -411,14 +411,14 @@ void HtmlReportSink::writePage(std::FILE* f, const EndEvent& e) {
   if (problemCount_ == 0) {
     s += "<p class=\"r-note\">None.</p>\n";
   } else {
-    s += "<table class=\"r-grid r-problems\">\n<thead><tr><th>What</th><th class=\"r-n\">File "
+    s += "<div class=\"r-scroll\">\n<table class=\"r-grid r-problems\">\n<thead><tr><th>What</th><th class=\"r-n\">File "
          "system</th><th class=\"r-n\">Inode slot</th><th class=\"r-n\">Image offset</th>"
          "<th>Text</th></tr></thead>\n<tbody>\n";
   }
   std::fwrite(s.data(), 1, s.size(), f);
   if (problemCount_ > 0) {
     copyInto(problems_, f);
-    std::fputs("</tbody>\n</table>\n", f);
+    std::fputs("</tbody>\n</table>\n</div>\n", f);
   }
   s = std::string("<script>") + kHtmlScript + "</script>\n</body>\n</html>\n";
   std::fwrite(s.data(), 1, s.size(), f);
