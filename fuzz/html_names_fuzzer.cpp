@@ -1,9 +1,9 @@
 // Fuzzing target: names, paths and problem texts in the HTML report. The
 // input gives an image path (all of it), an extraction directory and a file
 // name (name_input.h); they go through the sink as the image, a file, a
-// deleted candidate's and a free run's paths, and problems. The page is
-// written twice: once with the input, once with every byte of it replaced
-// by 'a'. Read back by a small HTML reader (tags of letters and digits,
+// deleted name, a deleted candidate's and a free run's paths, and problems.
+// The page is written twice: once with the input, once with every byte of
+// it replaced by 'a'. Read back by a small HTML reader (tags of letters and digits,
 // attribute values quoted, no raw '<' in text or values, every '&' one of
 // the five entities, valid UTF-8; style and script taken whole), the two
 // pages have the same elements and attributes in the same order, so no
@@ -120,6 +120,10 @@ std::string writePage(const NameInput& in, const std::string& path) {
     f.status = FileEvent::kExtracted;
     f.digests = {{"md5", in.dir}};
     sink.file(f);
+    DeletedNameEvent deletedName;
+    deletedName.fs = 512;
+    deletedName.name = in.name;
+    sink.deletedName(deletedName);
     DeletedEvent deleted;
     deleted.fs = 512;
     deleted.path = in.dir + "/" + in.name;

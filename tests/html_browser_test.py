@@ -176,7 +176,8 @@ def main():
         for label, text, shown in cases:
             target = url + ('#filter=' + urllib.parse.quote(text) if text else '')
             dom = read_dom(browse(browser, profile, target, '--dump-dom'))
-            files_rows = [row for row in dom.rows if 'r-file' in row['class'].split()]
+            files_rows = [row for row in dom.rows
+                          if {'r-file', 'r-orphan'} & set(row['class'].split())]
             assert len(files_rows) == len(json_files), (label, len(files_rows), len(json_files))
             assert dom.scripts == 1, (label, dom.scripts)  # no name became a script
             visible = [row['cells'][2] for row in dom.rows if not row['hidden']]

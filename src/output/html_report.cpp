@@ -164,7 +164,7 @@ void HtmlReportSink::open() {
 }
 
 void HtmlReportSink::put(const std::string& html) {
-  std::fwrite(html.data(), 1, html.size(), sections_);
+  if (sections_) std::fwrite(html.data(), 1, html.size(), sections_);
 }
 
 void HtmlReportSink::start(const std::string& path) {
@@ -295,6 +295,7 @@ void HtmlReportSink::file(const FileEvent& e) {
                                         "directory"};
   const bfsscan::Inode& a = e.inode;
   Row r;
+  if (e.name.empty()) r.kind = HtmlRowKind::kOrphan;  // no name leads to it
   r.status = kStatus[e.status];
   r.name = htmlText(e.name);
   r.inode = num(a.ino);
@@ -325,6 +326,16 @@ void HtmlReportSink::deleted(const DeletedEvent& e) {
   r.digests = &e.digests;
   r.path = e.path;
   r.written = true;
+  putRow(r);
+}
+
+void HtmlReportSink::deletedName(const DeletedNameEvent& e) {
+  if (!sectionOpen_ || e.fs != sectionBase_) return;
+  Row r;
+  r.kind = HtmlRowKind::kDeleted;
+  r.status = "name-only";
+  r.name = htmlText(e.name);
+  r.inode = "entry " + num(e.entry);
   putRow(r);
 }
 
@@ -399,8 +410,9 @@ void HtmlReportSink::writePage(std::FILE* f, const EndEvent& e) {
   s += "<h2 id=\"map\">Map</h2>\n<div class=\"r-map\">\n" + map + "</div>\n";
   s += "<h2 id=\"file-systems\">File systems</h2>\n<p>" + num(fileSystems_) +
        (fileSystems_ == 1 ? " file system" : " file systems") +
-       " found. Rows: <em>file</em>, an inode in use; <em>deleted</em>, a deleted candidate "
-       "(an unused inode that still describes a file; its blocks may have been reused); "
+       " found. Rows: <em>file</em>, an inode in use; <em>deleted</em>, a deleted name, or a "
+       "deleted candidate (an unused inode that still describes a file; its blocks may have "
+       "been reused); "
        "<em>orphan</em>, a file no name leads to; <em>free</em> and <em>slack</em>, bytes no "
        "file owns that hold data; <em>damaged</em>, an inode whose checks failed. Times are "
        "UTC; links open the extracted files when this page sits beside the extraction "

@@ -35,7 +35,9 @@ struct HtmlReportSetup {
   std::string startTime;  // ISO 8601, UTC
 };
 
-// The kinds of rows of a file table.
+// The kinds of rows of a file table: an inode in use with a name, a deleted
+// candidate or name, an inode in use that no name leads to, a free run,
+// slack, an inode whose checks failed.
 enum class HtmlRowKind { kFile, kDeleted, kOrphan, kFree, kSlack, kDamaged };
 
 class HtmlReportSink : public ScanSink {
@@ -58,6 +60,7 @@ class HtmlReportSink : public ScanSink {
   void problem(const ProblemEvent& e) override;
   void unallocated(const UnallocatedEvent& e) override;
   void deleted(const DeletedEvent& e) override;
+  void deletedName(const DeletedNameEvent& e) override;
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return lost_; }
 
