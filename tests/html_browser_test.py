@@ -35,6 +35,8 @@ def browse(browser, profile, url, *args):
     cmd = [browser, '--headless', '--no-sandbox', '--disable-gpu',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--no-first-run', '--proxy-server=socks5://127.0.0.1:9',
+           # draw everything before the screenshot or the DOM is taken
+           '--run-all-compositor-stages-before-draw', '--virtual-time-budget=10000',
            '--user-data-dir=' + profile, '--window-size=1200,900', *args, url]
     r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=240)
     assert r.returncode == 0, ('chromium failed', r.returncode)
