@@ -11,6 +11,8 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   sleuthkit
   # the map tests read back what they draw: libpng, rsvg-convert, xmllint
   libpng-dev librsvg2-bin libxml2-utils
+  # the HTML report's tests open it in a headless browser
+  chromium
   # the Python module, its tests, and installing it with pip from a checkout
   pybind11-dev python3-dev python3-pybind11 python3-setuptools python3-pytest python3-venv
 

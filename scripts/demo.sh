@@ -21,7 +21,7 @@ build/mkbfs --at 16384 "$demo/sample.img" "$demo/files/notes" >/dev/null
 
 cd "$demo"
 status=0
-../../build/bfsscan --map=map.svg sample.img || status=$?
+../../build/bfsscan --map=map.svg --html=report.html sample.img || status=$?
 echo
 echo "exit status: $status"
 echo "extracted:"
@@ -30,6 +30,7 @@ find sample-* -type f | sort | while read -r f; do
   echo "  $f ($(stat -c %s "$f") bytes, $same to the original)"
 done
 echo "map: $demo/map.svg"
+echo "report: $demo/report.html"
 if command -v rsvg-convert >/dev/null; then
   rsvg-convert -o map.png map.svg && echo "     $demo/map.png"
 fi

@@ -9,6 +9,7 @@
 #include "dfxml_sink.h"
 #include "exit_status.h"
 #include "inode_command.h"
+#include "html_report.h"
 #include "json_lines.h"
 #include "list_sink.h"
 #include "options.h"
@@ -106,6 +107,7 @@ int main(int argc, char** argv) {
   results.add("--json", options.jsonFile);
   results.add("--map", options.mapFile);
   results.add("--dfxml", options.dfxmlFile);
+  results.add("--html", options.htmlFile);
   const std::string clash = results.clashAmongThem();
   if (!clash.empty()) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
@@ -113,7 +115,7 @@ int main(int argc, char** argv) {
   }
   // Standard output under another name is written as "-".
   for (std::string* path : {&options.bodyFile, &options.jsonFile, &options.mapFile,
-                            &options.dfxmlFile}) {
+                            &options.dfxmlFile, &options.htmlFile}) {
     if (results.isStandardOutput(*path)) *path = "-";
   }
   // Standard input, a pipe, a compressed image or an archive is read as a
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
 
   const bool reportToStdout =
       options.bodyFile != "-" && options.jsonFile != "-" && options.mapFile != "-" &&
-      options.dfxmlFile != "-" && !options.list;
+      options.dfxmlFile != "-" && options.htmlFile != "-" && !options.list;
   makeFolderForResults(options);
   std::string commandLine;
   for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
@@ -168,6 +170,19 @@ int main(int argc, char** argv) {
       auto map = std::make_unique<MapSink>(options.mapFile, options.image, &terminal);
       map->open();  // a map that cannot be written is known before the scan
       sinks.add(std::move(map));
+    }
+    if (!options.htmlFile.empty()) {
+      HtmlReportSetup setup;
+      setup.image = options.image;
+      setup.directory = options.directory;
+      setup.dryRun = options.dryRun;
+      setup.hashes = options.hashes;
+      setup.version = BFSSCAN_VERSION;
+      for (int i = 0; i < argc; ++i) setup.commandLine += (i ? " " : "") + std::string(argv[i]);
+      setup.startTime = isoTime(static_cast<int64_t>(std::time(nullptr)));
+      auto html = std::make_unique<HtmlReportSink>(options.htmlFile, std::move(setup), &terminal);
+      html->open();  // a page that cannot be written is known before the scan
+      sinks.add(std::move(html));
     }
     auto summary = std::make_unique<TerminalSummary>(terminal);
     summary->watch(&sinks);

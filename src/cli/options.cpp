@@ -34,6 +34,8 @@ const char kUsageText[] =
     "      --hash=ALG,...   hash every file: md5, sha1, sha256\n"
     "      --map=FILE       an SVG map of what was found where\n"
     "      --dfxml=FILE     the file systems and their files as DFXML\n"
+    "      --html=FILE      a self-contained HTML report: the image, the map, a table\n"
+    "                       of files per file system (linked), the problems\n"
     "      --unallocated    also write free space and slack that hold data into\n"
     "                       STEM-OFFSET/.bfsscan-unallocated\n"
     "      --deleted        also report deleted names and write deleted candidates\n"
@@ -62,7 +64,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage, kList, kCat, kStat, kOffset, kName };
+                kDeleted, kMaxImage, kList, kCat, kStat, kOffset, kName, kHtml };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -86,6 +88,7 @@ const option kLongOptions[] = {
     {"stat", required_argument, nullptr, kStat},
     {"offset", required_argument, nullptr, kOffset},
     {"name", required_argument, nullptr, kName},
+    {"html", required_argument, nullptr, kHtml},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -248,6 +251,7 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
         }
         options->name = arg;
         break;
+      case kHtml: options->htmlFile = arg; break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
       case kList: options->list = true; break;
@@ -300,6 +304,14 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
     }
   }
   if (const char* clash = examinerClash(*options)) return usageError(error, clash);
+  if (options->htmlFile == "-" && toStdout > 0) {
+    return usageError(error, "--html cannot take standard output with another option");
+  }
+  for (const std::string* other : files) {
+    if (!options->htmlFile.empty() && options->htmlFile != "-" && options->htmlFile == *other) {
+      return usageError(error, "--html needs a file of its own");
+    }
+  }
   options->image = argv[optind];
   return Command::kScan;
 }

@@ -37,6 +37,7 @@ struct ScanOptions {
   int64_t offset = 0;
   bool maxImageGiven = false;  // --max-image given: otherwise a bound in proportion to the input
   std::string name;  // --name: the stem of the outputs instead of the image's file name
+  std::string htmlFile;    // --html
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "map_model.h"
-#include "atomic_file.h"
 #include "console.h"
+#include "document_file.h"
 #include "scan_sink.h"
 
 class MapSink : public ScanSink {
@@ -30,13 +30,12 @@ class MapSink : public ScanSink {
   // error stream (standard error when null).
   explicit MapSink(const std::string& path, const std::string& image = "",
                    Console* console = nullptr);
-  ~MapSink() override;  // removes the temporary file if the map was not written
   MapSink(const MapSink&) = delete;
   MapSink& operator=(const MapSink&) = delete;
 
   // Makes the temporary file; throws OutputFailure ("cannot write "F": REASON"),
   // also when FILE is the image.
-  void open();
+  void open() { file_.open(); }
 
   void start(const std::string& path) override { model_.start(path); }
   void image(const ImageEvent& e) override { model_.image(e); }
@@ -52,14 +51,8 @@ class MapSink : public ScanSink {
   bool lostOutput() const override { return lost_; }
 
  private:
-  void write();
-  [[noreturn]] void fail(int err);
-
-  std::string path_;
-  std::string image_;
   Console* console_;
-  AtomicFile file_;  // a new or regular file, renamed into place at the end
-  int fd_ = -1;
+  DocumentFile file_;  // removes its temporary file if the map was not written
   bool lost_ = false;
   bool written_ = false;
   std::string firstPath_;  // the map of the first image; later ones are numbered
