@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "body_file.h"
+#include "case_database_sink.h"
 #include "dfxml_sink.h"
 #include "exit_status.h"
 #include "json_lines.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
   results.add("--json", options.jsonFile);
   results.add("--map", options.mapFile);
   results.add("--dfxml", options.dfxmlFile);
+  results.add("--sqlite", options.sqliteFile);
   const std::string clash = results.clashAmongThem();
   if (!clash.empty()) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
@@ -130,6 +132,10 @@ int main(int argc, char** argv) {
       sinks.add(std::make_unique<JsonLinesSink>(
           std::make_unique<ResultsFile>(options.jsonFile, options.image, &terminal),
           BFSSCAN_VERSION));
+    }
+    if (!options.sqliteFile.empty()) {
+      sinks.add(std::make_unique<CaseDatabaseSink>(options.sqliteFile, options.image,
+                                                   BFSSCAN_VERSION));
     }
     if (!options.dfxmlFile.empty()) {
       std::string commandLine;

@@ -36,6 +36,7 @@ const char kUsageText[] =
     "                       STEM-OFFSET/.bfsscan-unallocated\n"
     "      --deleted        also report deleted names and write deleted candidates\n"
     "                       into STEM-OFFSET/.bfsscan-deleted (candidates only)\n"
+    "      --sqlite=FILE    add the image's records to the case database FILE (SQLite)\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -52,7 +53,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage };
+                kDeleted, kMaxImage, kSqlite };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -71,6 +72,7 @@ const option kLongOptions[] = {
     {"unallocated", no_argument, nullptr, kUnallocated},
     {"deleted", no_argument, nullptr, kDeleted},
     {"max-image", required_argument, nullptr, kMaxImage},
+    {"sqlite", required_argument, nullptr, kSqlite},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -216,6 +218,10 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
       case kDfxml: options->dfxmlFile = arg; break;
       case kUnallocated: options->unallocated = true; break;
       case kDeleted: options->deleted = true; break;
+      case kSqlite:
+        if (arg.empty() || arg == "-") return usageError(error, "--sqlite needs a file");
+        options->sqliteFile = arg;
+        break;
       case kHash:
         if (!parseHashList(arg, &options->hashes)) {
           return usageError(error, "--hash takes md5, sha1 or sha256, comma-separated, not '" +

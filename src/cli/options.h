@@ -28,6 +28,7 @@ struct ScanOptions {
   bool unallocated = false;  // --unallocated: free runs and slack
   bool deleted = false;      // --deleted: deleted names and candidates
   std::vector<std::string> hashes;  // --hash: md5, sha1, sha256
+  std::string sqliteFile;  // --sqlite: the case database the image is added to
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };
