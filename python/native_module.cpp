@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch_bindings.h"
 #include "bfsscan/bfsscan.h"
 #include "hashing.h"
 #include "image.h"
@@ -134,4 +135,5 @@ PYBIND11_MODULE(_native, m) {
            py::arg("preserve"), py::arg("hashes"), py::arg("max_output"))
       .def("next_line", &NativeScan::nextLine)
       .def("close", &NativeScan::close);
+  addBatchBindings(m);
 }
