@@ -43,7 +43,9 @@ class UsageError(Exception):
     pass
 
 
-class Interrupted(Exception):
+class Interrupted(BaseException):
+    """SIGINT or SIGTERM: not an Exception, which the engine's code may catch."""
+
     def __init__(self, signum):
         super().__init__(signum)
         self.signum = signum
@@ -142,7 +144,9 @@ def read_manifest(path):
                 raise UsageError(where + "an expected hash is md5:HEX, sha1:HEX or sha256:HEX, "
                                  "not '%s'" % expected)
             expected = alg + ":" + hexdigits.lower()
-        entries.append({"line": number, "path": image, "id": ident, "expected": expected})
+        # Absolute, for workers on other machines or in other folders.
+        entries.append({"line": number, "path": os.path.abspath(image), "id": ident,
+                        "expected": expected, "given": image})
     given = {}
     for e in entries:
         if e["id"] is not None:
@@ -155,15 +159,15 @@ def read_manifest(path):
     names = {}
     for e in entries:
         if e["id"] is None:
-            base = _safe_id(os.path.basename(e["path"].rstrip("/")))
+            base = _safe_id(os.path.basename(e["given"].rstrip("/")))
             names[base] = names.get(base, 0) + 1
     taken = set(given)
     for e in entries:
         if e["id"] is not None:
             continue
-        base = _safe_id(os.path.basename(e["path"].rstrip("/")))
+        base = _safe_id(os.path.basename(e["given"].rstrip("/")))
         if names[base] > 1 or base in taken or base in RESERVED:
-            base = _safe_id(os.path.normpath(e["path"]).strip("/").replace("/", "_"))
+            base = _safe_id(os.path.normpath(e["given"]).strip("/").replace("/", "_"))
         ident, n = base, 1
         while ident in taken or ident in RESERVED:
             n += 1
