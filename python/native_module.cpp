@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch_bindings.h"
 #include "bfsscan/bfsscan.h"
 #include "hashing.h"
 #include "json_lines.h"
@@ -221,4 +222,5 @@ PYBIND11_MODULE(_native, m) {
       .def("next_line", &NativeScan::nextLine)
       .def("close", &NativeScan::close);
   defineOpen(m);
+  addBatchBindings(m);
 }

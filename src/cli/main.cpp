@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "body_file.h"
+#include "case_database_sink.h"
 #include "dfxml_sink.h"
 #include "exit_status.h"
 #include "inode_command.h"
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
   results.add("--map", options.mapFile);
   results.add("--dfxml", options.dfxmlFile);
   results.add("--html", options.htmlFile);
+  results.add("--sqlite", options.sqliteFile);
   const std::string clash = results.clashAmongThem();
   if (!clash.empty()) {
     std::cerr << "bfsscan: " << clash << " (see bfsscan --help)\n";
@@ -158,6 +160,12 @@ int main(int argc, char** argv) {
           BFSSCAN_VERSION);
       json->setCommandLine(commandLine);
       sinks.add(std::move(json));
+    }
+    if (!options.sqliteFile.empty()) {
+      auto db = std::make_unique<CaseDatabaseSink>(options.sqliteFile, options.image,
+                                                   BFSSCAN_VERSION);
+      db->setCommandLine(commandLine);  // the records as --json has them
+      sinks.add(std::move(db));
     }
     if (!options.dfxmlFile.empty()) {
       auto dfxml = std::make_unique<DfxmlSink>(

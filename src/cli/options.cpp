@@ -48,6 +48,7 @@ const char kUsageText[] =
     "      --stat=FS:INODE  the details of one inode, one 'key: value' a line\n"
     "      --offset=N       examine only the file system at byte offset N\n"
     "      --name=ID        use ID as STEM, and name the image ID in the records\n"
+    "      --sqlite=FILE    add the image's records to the case database FILE (SQLite)\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "FILE may be - for standard output (the report is then not printed).\n"
     "body: 0|/disk-0/notes|3|r/rrw-r--r--|0|0|29|568080000|567993600|567993600|0\n"
@@ -64,7 +65,7 @@ const char kUsageText[] =
 namespace {
 
 enum LongOnly { kFormat = 256, kMaxOutput, kBodyFile, kJson, kHash, kMap, kDfxml, kUnallocated,
-                kDeleted, kMaxImage, kList, kCat, kStat, kOffset, kName, kHtml };
+                kDeleted, kMaxImage, kList, kCat, kStat, kOffset, kName, kHtml, kSqlite };
 
 const option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
@@ -89,6 +90,7 @@ const option kLongOptions[] = {
     {"offset", required_argument, nullptr, kOffset},
     {"name", required_argument, nullptr, kName},
     {"html", required_argument, nullptr, kHtml},
+    {"sqlite", required_argument, nullptr, kSqlite},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -268,6 +270,10 @@ Command parseCommandLine(int argc, char** argv, ScanOptions* options, std::strin
           return usageError(error, "--offset takes a byte offset, not '" + arg + "'");
         }
         options->offsetGiven = true;
+        break;
+      case kSqlite:
+        if (arg.empty() || arg == "-") return usageError(error, "--sqlite needs a file");
+        options->sqliteFile = arg;
         break;
       case kHash:
         if (!parseHashList(arg, &options->hashes)) {

@@ -38,6 +38,7 @@ struct ScanOptions {
   bool maxImageGiven = false;  // --max-image given: otherwise a bound in proportion to the input
   std::string name;  // --name: the stem of the outputs instead of the image's file name
   std::string htmlFile;    // --html
+  std::string sqliteFile;  // --sqlite: the case database the image is added to
 };
 
 enum class Command { kScan, kHelp, kVersion, kUsageError };
