@@ -24,7 +24,8 @@ TEST(HtmlReportTest, PageBesideTheSameReportHoweverTheRunEnds) {
         "<tr><th>Nesting</th><td>level 1: inside the file \"in&lt;1&gt;.img\" of the "
         "file system at offset 0 (0x0)</td></tr>",
         "<td class=\"r-name\">notes</td>",
-        "<a href=\"./outer-2048/notes\">outer-2048/notes</a>"}},
+        "<a href=\"./outer-2048/notes\">outer-2048/notes</a>",
+        "<tr><th>Read as</th><td>raw</td></tr>"}},
       {"cut short", 4000, 2,
        {"<strong class=\"r-status2\">2</strong>: incomplete: something could not be read",
         "<h2 id=\"problems\">Problems of the run</h2>\n<div class=\"r-scroll\">\n"

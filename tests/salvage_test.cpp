@@ -204,6 +204,11 @@ TEST_F(SalvageTest, OrphansInTheResults) {
   EXPECT_THAT(readFile(dir / "x"),
               HasSubstr("<fileobject><filesize>3</filesize><alloc>1</alloc><orphan>1</orphan>"
                         "<inode>5</inode>"));
+  // The listing and the HTML page have it too, by its path among the orphans.
+  const RunResult list = run({BFSSCAN_BIN, "-k", "--list", "d.img"}, dir.path());
+  EXPECT_THAT(list.out, HasSubstr("\td-0/.bfsscan-orphans/ino-5\n"));
+  run({BFSSCAN_BIN, "-k", "-n", "--html=h.html", "d.img"}, dir.path());
+  EXPECT_THAT(readFile(dir / "h.html"), HasSubstr("d-0/.bfsscan-orphans/ino-5"));
 }
 
 }  // namespace

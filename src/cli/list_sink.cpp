@@ -65,6 +65,13 @@ void ListSink::deleted(const DeletedEvent& e) {
   row(e.fs, "slot=" + std::to_string(e.slot), BFS_VREG, a, e.length, e.path.empty() ? "-" : e.path);
 }
 
+// An orphan (keep-going): its inode, and the path extraction gives it in the
+// directory of orphans, which marks it.
+void ListSink::orphan(const bfsscan::OrphanEvent& e) {
+  if (e.status == FileEvent::kPending) return;
+  row(e.fs, std::to_string(e.inode.ino), BFS_VREG, e.inode, e.length, e.path);
+}
+
 void ListSink::end(const EndEvent& /*e*/) { flush(); }
 
 void ListSink::flush() {

@@ -1,7 +1,8 @@
 // The listing of --list: one tab-separated line per file (fs, inode, mode,
 // uid, gid, length, mtime, atime, ctime, path) after a line naming each
 // file system, written as the list-only scan finds them. A deleted
-// candidate (--deleted) has slot=N for its inode. Lines about the file
+// candidate (--deleted) has slot=N for its inode; an orphan (-k) its path in
+// the directory of orphans. Lines about the file
 // systems start with '#'.
 #ifndef BFSSCAN_LIST_SINK_H
 #define BFSSCAN_LIST_SINK_H
@@ -25,6 +26,7 @@ class ListSink : public ScanSink {
   void fileSystem(const FileSystemEvent& e) override;
   void file(const FileEvent& e) override;
   void deleted(const DeletedEvent& e) override;
+  void orphan(const bfsscan::OrphanEvent& e) override;
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return lost_; }
 

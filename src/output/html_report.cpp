@@ -180,6 +180,19 @@ void HtmlReportSink::image(const ImageEvent& e) {
   provenance_.emplace_back("Format", htmlText(e.format));
   provenance_.emplace_back("Size", num(static_cast<uint64_t>(e.length)) + " bytes (" +
                                        htmlText(formatBytes(static_cast<uint64_t>(e.length))) + ")");
+  if (!e.name.empty()) provenance_.emplace_back("Name", htmlText(e.name));
+  std::string chain;
+  for (const std::string& step : e.chain) chain += (chain.empty() ? "" : ", then ") + htmlText(step);
+  if (!chain.empty()) provenance_.emplace_back("Read as", chain);
+  if (e.storedLength != 0) provenance_.emplace_back("Stored size", num(e.storedLength) + " bytes");
+  const std::pair<const char*, const std::string*> facts[] = {
+      {"Stored MD5", &e.storedMd5},       {"Stored SHA-1", &e.storedSha1},
+      {"Case number", &e.caseNumber},     {"Evidence number", &e.evidenceNumber},
+      {"Examiner", &e.examiner},          {"Description", &e.description},
+      {"Acquired", &e.acquired}};
+  for (const auto& fact : facts) {
+    if (!fact.second->empty()) provenance_.emplace_back(fact.first, htmlText(*fact.second));
+  }
 }
 
 void HtmlReportSink::fileSystem(const FileSystemEvent& e) {
@@ -329,6 +342,29 @@ void HtmlReportSink::deleted(const DeletedEvent& e) {
   putRow(r);
 }
 
+void HtmlReportSink::orphan(const OrphanEvent& e) {
+  model_.orphan(e);
+  if (e.status == FileEvent::kPending) return;
+  if (!sectionOpen_ || e.fs != sectionBase_) return;
+  static const char* const kStatus[] = {"pending", "extracted", "listed", "skipped", "failed",
+                                        "directory"};
+  const bfsscan::Inode& a = e.inode;
+  Row r;
+  r.kind = HtmlRowKind::kOrphan;
+  r.status = kStatus[e.status];
+  r.inode = num(a.ino);
+  r.length = num(e.length);
+  r.mode = modeText(a.mode, false);
+  r.owner = num(a.uid) + ":" + num(a.gid);
+  r.mtime = timeText(a.mtime);
+  r.atime = timeText(a.atime);
+  r.ctime = timeText(a.ctime);
+  r.digests = &e.digests;
+  r.path = e.path;
+  r.written = e.status == FileEvent::kExtracted;
+  putRow(r);
+}
+
 void HtmlReportSink::deletedName(const DeletedNameEvent& e) {
   if (!sectionOpen_ || e.fs != sectionBase_) return;
   Row r;
@@ -394,6 +430,22 @@ void HtmlReportSink::writePage(std::FILE* f, const EndEvent& e) {
                                   num(static_cast<uint64_t>(e.status)) + "</strong>: " +
                                   htmlText(statusMeaning(e.status, e.dryRun)));
   rows.emplace_back("Read to the end", e.reachedEnd ? "yes" : "no");
+  for (const bfsscan::Digest& d : e.mediaDigests) {
+    rows.emplace_back("Media " + htmlText(d.algorithm) + " (as read)", htmlText(d.hex));
+  }
+  if (e.mediaHashesAsked && e.mediaDigests.empty()) {
+    rows.emplace_back("Media digests", "not made: the media was not read whole");
+  }
+  if (e.verified != EndEvent::kNotChecked) {
+    rows.emplace_back("Stored digest", e.verified == EndEvent::kMatches
+                                           ? "verified: the media read matches it"
+                                           : "<strong>NOT verified: the media read differs</strong>");
+  }
+  if (e.unowned || e.orphans != 0) {
+    rows.emplace_back("Deleted candidates, deleted names, orphans",
+                      num(e.deletedCandidates) + ", " + num(e.deletedNames) + ", " +
+                          num(e.orphans));
+  }
   rows.emplace_back("File systems", num(e.fileSystems));
   rows.emplace_back(e.dryRun ? "Files listed (dry run)" : "Files extracted", num(e.filesExtracted));
   rows.emplace_back("Files not extracted", num(e.filesSkipped));

@@ -61,6 +61,7 @@ class HtmlReportSink : public ScanSink {
   void unallocated(const UnallocatedEvent& e) override;
   void deleted(const DeletedEvent& e) override;
   void deletedName(const DeletedNameEvent& e) override;
+  void orphan(const OrphanEvent& e) override;
   void end(const EndEvent& e) override;
   bool lostOutput() const override { return lost_; }
 
