@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "harness.h"
+#include "scratch_test.h"
 
 namespace {
 
@@ -30,21 +31,8 @@ int count(const std::string& text, const std::string& what) {
   return n;
 }
 
-class ForensicRecord : public ::testing::Test {
+class ForensicRecord : public ScratchTest {
  protected:
-  RunResult bfsscan(std::vector<std::string> args) {
-    args.insert(args.begin(), BFSSCAN_BIN);
-    return run(args, dir.path());
-  }
-  void file(const std::string& name, const std::string& data) {
-    mkbfs::ImageWriter(dir / name).write(0, data);
-  }
-  // Runs mkbfs in the test directory; fails the test when it fails.
-  void mkbfs(std::vector<std::string> args) {
-    args.insert(args.begin(), MKBFS_BIN);
-    const RunResult r = run(args, dir.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
   // The document, after xmllint found it well-formed.
   std::string wellFormed(const std::string& name) {
     const RunResult lint = run({"/usr/bin/xmllint", "--noout", name}, dir.path());
@@ -63,7 +51,6 @@ class ForensicRecord : public ::testing::Test {
            "gone", "disk.img", "notes", "big", "gone"});
   }
 
-  TempDir dir;
 };
 
 TEST_F(ForensicRecord, UnallocatedAndDeletedLeaveTheReportAsItIs) {

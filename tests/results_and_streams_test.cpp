@@ -11,23 +11,14 @@
 #include <sstream>
 
 #include "harness.h"
+#include "scratch_test.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
-class ResultsAndStreams : public ::testing::Test {
+class ResultsAndStreams : public ScratchTest {
  protected:
-  TempDir dir;
-
-  // Runs a shell command in dir; skips the test when a tool is missing.
-  void sh(const std::string& command, const std::vector<std::string>& tools) {
-    for (const std::string& t : tools) {
-      if (tool(t).empty()) GTEST_SKIP() << t << " is not installed";
-    }
-    const RunResult r = run({"/bin/sh", "-c", command}, dir.path());
-    ASSERT_EQ(r.status, 0) << command << ": " << r.err;
-  }
   // bfsscan in dir by way of the shell: "B" in command is the program.
   RunResult shell(std::string command, const RunOptions& options = RunOptions()) {
     for (size_t at; (at = command.find("B ")) != std::string::npos;) {

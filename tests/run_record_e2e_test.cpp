@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "harness.h"
+#include "scratch_test.h"
 
 namespace {
 
@@ -36,20 +37,8 @@ std::string dfxmlSchema() {
   return realpath(schema.c_str(), resolved) != nullptr ? std::string(resolved) : "";
 }
 
-class RunRecord : public ::testing::Test {
+class RunRecord : public ScratchTest {
  protected:
-  RunResult bfsscan(std::vector<std::string> args) {
-    args.insert(args.begin(), BFSSCAN_BIN);
-    return run(args, dir.path());
-  }
-  void file(const std::string& name, const std::string& data) {
-    mkbfs::ImageWriter(dir / name).write(0, data);
-  }
-  void mkbfs(std::vector<std::string> args) {
-    args.insert(args.begin(), MKBFS_BIN);
-    const RunResult r = run(args, dir.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
   std::string md5(const std::string& path) {
     return run({"/bin/sh", "-c", "md5sum < \"$0\"", path}, dir.path()).out.substr(0, 32);
   }
@@ -72,7 +61,6 @@ class RunRecord : public ::testing::Test {
     mkbfs::ImageWriter(dir / "disk.img", false).write(mkbfs::slotOffset(5), mkbfs::inodeSlot(slot));
   }
 
-  TempDir dir;
 };
 
 TEST_F(RunRecord, DeletedFreeSpaceAndNestingInEveryOutput) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "harness.h"
+#include "scratch_test.h"
 
 namespace {
 
@@ -48,18 +49,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-class StreamInputTest : public ::testing::Test {
+class StreamInputTest : public ScratchTest {
  protected:
-  TempDir dir;
-
-  // Runs a shell command in dir; skips the test when a tool is missing.
-  void sh(const std::string& command, const std::vector<std::string>& tools) {
-    for (const std::string& t : tools) {
-      if (tool(t).empty()) GTEST_SKIP() << t << " is not installed";
-    }
-    const RunResult r = run({"/bin/sh", "-c", command}, dir.path());
-    ASSERT_EQ(r.status, 0) << command << ": " << r.err;
-  }
 
   RunResult scanIn(const std::string& out, const std::vector<std::string>& args,
                    const RunOptions& options = RunOptions()) {

@@ -300,27 +300,34 @@ void HtmlReportSink::inode(const InodeEvent& e) {
   putRow(r);
 }
 
-void HtmlReportSink::file(const FileEvent& e) {
-  model_.file(e);
-  if (e.status == FileEvent::kPending || e.status == FileEvent::kDirectory) return;
-  if (!sectionOpen_ || e.fs != sectionBase_) return;
+// The row of an inode in use: what every kind of file shows of it.
+HtmlReportSink::Row HtmlReportSink::inodeRow(const bfsscan::Inode& a, uint64_t length,
+                                             FileEvent::Status status,
+                                             const std::vector<Digest>& digests) {
   static const char* const kStatus[] = {"pending", "extracted", "listed", "skipped", "failed",
                                         "directory"};
-  const bfsscan::Inode& a = e.inode;
   Row r;
-  if (e.name.empty()) r.kind = HtmlRowKind::kOrphan;  // no name leads to it
-  r.status = kStatus[e.status];
-  r.name = htmlText(e.name);
+  r.status = kStatus[status];
   r.inode = num(a.ino);
-  r.length = num(e.length);
+  r.length = num(length);
   r.mode = modeText(a.mode, a.isDirectory());
   r.owner = num(a.uid) + ":" + num(a.gid);
   r.mtime = timeText(a.mtime);
   r.atime = timeText(a.atime);
   r.ctime = timeText(a.ctime);
-  r.digests = &e.digests;
+  r.digests = &digests;
+  r.written = status == FileEvent::kExtracted;
+  return r;
+}
+
+void HtmlReportSink::file(const FileEvent& e) {
+  model_.file(e);
+  if (e.status == FileEvent::kPending || e.status == FileEvent::kDirectory) return;
+  if (!sectionOpen_ || e.fs != sectionBase_) return;
+  Row r = inodeRow(e.inode, e.length, e.status, e.digests);
+  if (e.name.empty()) r.kind = HtmlRowKind::kOrphan;  // no name leads to it
+  r.name = htmlText(e.name);
   if (!e.name.empty()) r.path = e.dir + "/" + e.name;
-  r.written = e.status == FileEvent::kExtracted;
   putRow(r);
 }
 
@@ -346,22 +353,9 @@ void HtmlReportSink::orphan(const OrphanEvent& e) {
   model_.orphan(e);
   if (e.status == FileEvent::kPending) return;
   if (!sectionOpen_ || e.fs != sectionBase_) return;
-  static const char* const kStatus[] = {"pending", "extracted", "listed", "skipped", "failed",
-                                        "directory"};
-  const bfsscan::Inode& a = e.inode;
-  Row r;
+  Row r = inodeRow(e.inode, e.length, e.status, e.digests);
   r.kind = HtmlRowKind::kOrphan;
-  r.status = kStatus[e.status];
-  r.inode = num(a.ino);
-  r.length = num(e.length);
-  r.mode = modeText(a.mode, false);
-  r.owner = num(a.uid) + ":" + num(a.gid);
-  r.mtime = timeText(a.mtime);
-  r.atime = timeText(a.atime);
-  r.ctime = timeText(a.ctime);
-  r.digests = &e.digests;
   r.path = e.path;
-  r.written = e.status == FileEvent::kExtracted;
   putRow(r);
 }
 

@@ -74,6 +74,8 @@ class HtmlReportSink : public ScanSink {
   void openSection(const FileSystemEvent& e);
   void closeSection();
   void putRow(const Row& row);
+  static Row inodeRow(const bfsscan::Inode& a, uint64_t length, FileEvent::Status status,
+                      const std::vector<Digest>& digests);
   std::string link(const std::string& relative) const;
   void writePage(std::FILE* f, const EndEvent& e);
   void reset();
