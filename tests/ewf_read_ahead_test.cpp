@@ -1,7 +1,7 @@
-// A large Expert Witness set is decoded on two cores (a second handle reads
-// ahead of the scan); what is reported, extracted and met as damage, and
-// the check of the set's MD5, are what one reader gives (the run on one
-// core, where there is no second handle).
+// A large Expert Witness set, QCOW2 or VMDK disk is decoded on two cores (a
+// second handle reads ahead of the scan); what is reported, extracted and
+// met as damage, and the check of the set's MD5, are what one reader gives
+// (the run on one core, where there is no second handle).
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
@@ -61,6 +61,40 @@ TEST(EwfReadAheadTest, TwoReadersReportWhatOneReaderDoes) {
     EXPECT_EQ(listTree(dir / two), listTree(dir / one));
     if (std::string(row.option) == "-p") {
       EXPECT_EQ(readFile(dir / (two + "/disk-52428800/r")), readFile(dir / "r"));
+    }
+  }
+}
+
+TEST(EwfReadAheadTest, CompressedQcowAndStreamOptimizedVmdkReadAsByOneReader) {
+  if (tool("qemu-img").empty()) GTEST_SKIP() << "qemu-img is not installed";
+  TempDir dir;
+  const RunResult made = run(
+      {"/bin/sh", "-c",
+       "seq 1 1000 > t && head -c 4194304 /dev/urandom > r && " MKBFS_BIN " disk.img t >/dev/null && "
+       "truncate -s 96M disk.img && " MKBFS_BIN " --at 52428800 disk.img r t >/dev/null && "
+       "qemu-img convert -c -O qcow2 disk.img disk.qcow2 && "
+       "qemu-img convert -O vmdk -o subformat=streamOptimized disk.img disk.vmdk"},
+      dir.path());
+  ASSERT_EQ(made.status, 0) << made.err;
+  for (const char* disk : {"disk.qcow2", "disk.vmdk"}) {
+    for (const char* option : {"-n", "-p"}) {
+      SCOPED_TRACE(std::string(disk) + " " + option);
+      const std::string two = std::string("two") + disk + option;
+      const std::string one = std::string("one") + disk + option;
+      ::mkdir((dir / two).c_str(), 0755);
+      ::mkdir((dir / one).c_str(), 0755);
+      const RunResult r = run({BFSSCAN_BIN, option, std::string("../") + disk}, dir / two);
+      const RunResult single = run(
+          {"/usr/bin/taskset", "-c", "0", BFSSCAN_BIN, option, std::string("../") + disk}, dir / one);
+      EXPECT_THAT(r.out, HasSubstr("hit magic at 0x3200000 (52428800)\n"));
+      EXPECT_EQ(r.out, single.out);
+      EXPECT_EQ(r.err, single.err);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(single.status, 0);
+      EXPECT_EQ(listTree(dir / two), listTree(dir / one));
+      if (std::string(option) == "-p") {
+        EXPECT_EQ(readFile(dir / (two + "/disk-52428800/r")), readFile(dir / "r"));
+      }
     }
   }
 }

@@ -13,13 +13,14 @@ constexpr size_t kStack = 512 << 10;
 
 }  // namespace
 
-std::unique_ptr<ReadAhead> ReadAhead::start(uint64_t length, const std::function<Reader()>& open) {
+std::unique_ptr<ReadAhead> ReadAhead::start(uint64_t length, const std::function<Reader()>& open,
+                                            NextData nextData) {
   if (length < kSmallest) return nullptr;
   cpu_set_t cpus;
   if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return nullptr;
   Reader reader = open();
   if (!reader) return nullptr;
-  std::unique_ptr<ReadAhead> ahead(new ReadAhead(length, std::move(reader)));
+  std::unique_ptr<ReadAhead> ahead(new ReadAhead(length, std::move(reader), std::move(nextData)));
   pthread_attr_t attr;
   if (::pthread_attr_init(&attr) != 0) return nullptr;
   ::pthread_attr_setstacksize(&attr, kStack);
@@ -58,7 +59,16 @@ void ReadAhead::release() {
 }
 
 size_t ReadAhead::take(uint64_t pos, char* buf, size_t n) {
+  // A read past a hole goes on from the sequential reading. (Asked
+  // outside the lock: the helper never waits on the scan's thread.)
+  uint64_t front;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    front = front_;
+  }
+  const bool afterHole = pos > front && nextData_ && nextData_(front) >= pos;
   std::unique_lock<std::mutex> lock(mutex_);
+  if (afterHole) front_ = std::max(front_, pos);
   size_t done = 0;
   while (done < n) {
     const uint64_t at = pos + done;

@@ -34,9 +34,14 @@ class ReadAhead {
   // scan's own reads are; throws ReadFailure.
   using Reader = std::function<size_t(uint64_t pos, char* buf, size_t n)>;
 
+  // Where the data goes on from pos (past a hole of a sparse container,
+  // which the scan passes over), for the scan's thread.
+  using NextData = std::function<uint64_t(uint64_t pos)>;
+
   // Null where it cannot help: a small image, a single core, or a thread the
   // system refuses. open makes the second reader; null when it cannot.
-  static std::unique_ptr<ReadAhead> start(uint64_t length, const std::function<Reader()>& open);
+  static std::unique_ptr<ReadAhead> start(uint64_t length, const std::function<Reader()>& open,
+                                          NextData nextData = nullptr);
 
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -57,13 +62,15 @@ class ReadAhead {
     std::unique_ptr<AlignedBuffer> buf;
   };
 
-  ReadAhead(uint64_t length, Reader reader) : length_(length), reader_(std::move(reader)) {}
+  ReadAhead(uint64_t length, Reader reader, NextData nextData)
+      : length_(length), reader_(std::move(reader)), nextData_(std::move(nextData)) {}
   void run();
   Slot* slotOf(uint64_t piece);
   void release();  // frees the slots the reading has passed
 
   const uint64_t length_;
   Reader reader_;
+  NextData nextData_;
   std::mutex mutex_;
   std::condition_variable changed_;
   Slot slots_[kPieces];
