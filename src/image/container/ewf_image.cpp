@@ -7,7 +7,7 @@
 // media is hashed here as the scan reads it from start to end, and
 // compared once all of it was read, so that a segment file of another
 // acquisition is told without reading the set twice. A large set is decoded
-// on two cores: a second handle reads ahead of the scan (read_ahead.h).
+// on two cores: a second handle reads ahead of the scan (decode_ahead.h).
 #include <libewf.h>
 #include <sys/stat.h>
 
@@ -17,7 +17,7 @@
 
 #include "container_image.h"
 #include "hashing.h"
-#include "read_ahead.h"
+#include "decode_ahead.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ class EwfImage : public ContainerImage {
           storedMd5_ += kHex[b & 15];
         }
       }
-      ahead_ = ReadAhead::start(mediaSize, [&]() -> ReadAhead::Reader {
+      ahead_ = DecodeAhead::start(mediaSize, [&]() -> DecodeAhead::Reader {
         libewf_error_t* ignored = nullptr;
         if (!openHandle(names, second_, ignored)) {
           libewf_error_free(&ignored);
@@ -238,7 +238,7 @@ class EwfImage : public ContainerImage {
   mutable FileHasher md5_{{"md5"}};
   mutable uint64_t hashedTo_ = 0;
   libewf_handle_t* second_ = nullptr;  // the read-ahead's, when it runs
-  std::unique_ptr<ReadAhead> ahead_;
+  std::unique_ptr<DecodeAhead> ahead_;
 };
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "container_image.h"
-#include "read_ahead.h"
+#include "decode_ahead.h"
 
 // Lib: using Handle, Error; static functions initialize, open, close, free,
 // readAt, backtrace, freeError; static constexpr int kOpenRead.
@@ -53,14 +53,14 @@ class LibyalImage : public ContainerImage {
   }
 
   // A large disk is decoded on two cores: a second handle of path reads
-  // ahead of the scan (read_ahead.h), once prepare (the family's own steps
+  // ahead of the scan (decode_ahead.h), once prepare (the family's own steps
   // after opening; false where they fail) made it ready. Called last in the
   // family's constructor, with the length and allocation set.
   template <typename Prepare>
-  void startReadAhead(const std::string& path, Prepare prepare) {
-    ahead_ = ReadAhead::start(
+  void startDecodeAhead(const std::string& path, Prepare prepare) {
+    ahead_ = DecodeAhead::start(
         static_cast<uint64_t>(length()),
-        [&]() -> ReadAhead::Reader {
+        [&]() -> DecodeAhead::Reader {
           Error* error = nullptr;
           if (Lib::initialize(&second_, &error) != 1 ||
               Lib::open(second_, path.c_str(), Lib::kOpenRead, &error) != 1 || !prepare(second_)) {
@@ -91,7 +91,7 @@ class LibyalImage : public ContainerImage {
   }
 
   Handle* second_ = nullptr;  // the read-ahead's, when it runs
-  std::unique_ptr<ReadAhead> ahead_;
+  std::unique_ptr<DecodeAhead> ahead_;
 };
 
 #endif  // BFSSCAN_LIBYAL_IMAGE_H

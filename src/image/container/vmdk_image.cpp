@@ -3,7 +3,7 @@
 // disk that holds only the changes to a parent is refused, as the parent
 // is not read. Grains the tables of a sparse extent do not allocate, and
 // zero extents, are passed over (vmdk_allocation.cpp). A large disk is
-// decoded on two cores (read_ahead.h).
+// decoded on two cores (decode_ahead.h).
 #include <libvmdk.h>
 
 #include <string>
@@ -66,7 +66,7 @@ class VmdkImage : public LibyalImage<Vmdk> {
     }
     setLength(mediaSize);
     setAllocation(vmdkAllocation(std::move(layout)));
-    startReadAhead(path, [](libvmdk_handle_t* second) {
+    startDecodeAhead(path, [](libvmdk_handle_t* second) {
       libvmdk_error_t* ignored = nullptr;
       if (libvmdk_handle_open_extent_data_files(second, &ignored) == 1) return true;
       libvmdk_error_free(&ignored);

@@ -1,4 +1,4 @@
-#include "read_ahead.h"
+#include "decode_ahead.h"
 
 #include <sched.h>
 
@@ -13,19 +13,19 @@ constexpr size_t kStack = 512 << 10;
 
 }  // namespace
 
-std::unique_ptr<ReadAhead> ReadAhead::start(uint64_t length, const std::function<Reader()>& open,
+std::unique_ptr<DecodeAhead> DecodeAhead::start(uint64_t length, const std::function<Reader()>& open,
                                             NextData nextData) {
   if (length < kSmallest) return nullptr;
   cpu_set_t cpus;
   if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return nullptr;
   Reader reader = open();
   if (!reader) return nullptr;
-  std::unique_ptr<ReadAhead> ahead(new ReadAhead(length, std::move(reader), std::move(nextData)));
+  std::unique_ptr<DecodeAhead> ahead(new DecodeAhead(length, std::move(reader), std::move(nextData)));
   pthread_attr_t attr;
   if (::pthread_attr_init(&attr) != 0) return nullptr;
   ::pthread_attr_setstacksize(&attr, kStack);
   auto run = [](void* self) -> void* {
-    static_cast<ReadAhead*>(self)->run();
+    static_cast<DecodeAhead*>(self)->run();
     return nullptr;
   };
   const bool started = ::pthread_create(&ahead->thread_, &attr, run, ahead.get()) == 0;
@@ -34,7 +34,7 @@ std::unique_ptr<ReadAhead> ReadAhead::start(uint64_t length, const std::function
   return ahead;
 }
 
-ReadAhead::~ReadAhead() {
+DecodeAhead::~DecodeAhead() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
@@ -43,14 +43,14 @@ ReadAhead::~ReadAhead() {
   ::pthread_join(thread_, nullptr);
 }
 
-ReadAhead::Slot* ReadAhead::slotOf(uint64_t piece) {
+DecodeAhead::Slot* DecodeAhead::slotOf(uint64_t piece) {
   for (Slot& s : slots_) {
     if (s.state != State::kFree && s.piece == piece) return &s;
   }
   return nullptr;
 }
 
-void ReadAhead::release() {
+void DecodeAhead::release() {
   for (Slot& s : slots_) {
     if (s.state != State::kFree && s.state != State::kReading && (s.piece + 1) * kPiece <= front_) {
       s.state = State::kFree;
@@ -58,7 +58,7 @@ void ReadAhead::release() {
   }
 }
 
-size_t ReadAhead::take(uint64_t pos, char* buf, size_t n) {
+size_t DecodeAhead::take(uint64_t pos, char* buf, size_t n) {
   // A read past a hole goes on from the sequential reading. (Asked
   // outside the lock: the helper never waits on the scan's thread.)
   uint64_t front;
@@ -95,7 +95,7 @@ size_t ReadAhead::take(uint64_t pos, char* buf, size_t n) {
   return done;
 }
 
-void ReadAhead::run() {
+void DecodeAhead::run() {
   const uint64_t pieces = (length_ + kPiece - 1) / kPiece;
   for (;;) {
     Slot* slot = nullptr;

@@ -8,8 +8,8 @@
 // helper cannot read a piece (an error of the library, a damaged chunk, the
 // end), the scan reads it itself and meets the failure as a single reader
 // would, in order: the report, damage and files are those of one reader.
-#ifndef BFSSCAN_READ_AHEAD_H
-#define BFSSCAN_READ_AHEAD_H
+#ifndef BFSSCAN_DECODE_AHEAD_H
+#define BFSSCAN_DECODE_AHEAD_H
 
 #include <pthread.h>
 
@@ -23,7 +23,7 @@
 
 #include "aligned_buffer.h"
 
-class ReadAhead {
+class DecodeAhead {
  public:
   // Images smaller than this are read by the scan alone.
   static constexpr uint64_t kSmallest = 64 << 20;
@@ -40,12 +40,12 @@ class ReadAhead {
 
   // Null where it cannot help: a small image, a single core, or a thread the
   // system refuses. open makes the second reader; null when it cannot.
-  static std::unique_ptr<ReadAhead> start(uint64_t length, const std::function<Reader()>& open,
+  static std::unique_ptr<DecodeAhead> start(uint64_t length, const std::function<Reader()>& open,
                                           NextData nextData = nullptr);
 
-  ~ReadAhead();
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
+  ~DecodeAhead();
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
 
   // Copies into buf the bytes from pos on that were read ahead, up to n,
   // waiting for a piece being read; returns how many (0: the caller reads
@@ -62,7 +62,7 @@ class ReadAhead {
     std::unique_ptr<AlignedBuffer> buf;
   };
 
-  ReadAhead(uint64_t length, Reader reader, NextData nextData)
+  DecodeAhead(uint64_t length, Reader reader, NextData nextData)
       : length_(length), reader_(std::move(reader)), nextData_(std::move(nextData)) {}
   void run();
   Slot* slotOf(uint64_t piece);
@@ -79,4 +79,4 @@ class ReadAhead {
   pthread_t thread_{};
 };
 
-#endif  // BFSSCAN_READ_AHEAD_H
+#endif  // BFSSCAN_DECODE_AHEAD_H
