@@ -11,7 +11,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-TEST(EwfReadAheadTest, TwoReadersReportWhatOneReaderDoes) {
+TEST(DecodeAheadTest, TwoReadersReportWhatOneReaderDoes) {
   if (tool("ewfacquire").empty()) GTEST_SKIP() << "ewfacquire is not installed";
   TempDir dir;
   // 96 MiB: file systems at 0, 50 MiB (with 8 MiB of random bytes, which
@@ -65,7 +65,7 @@ TEST(EwfReadAheadTest, TwoReadersReportWhatOneReaderDoes) {
   }
 }
 
-TEST(EwfReadAheadTest, CompressedQcowAndStreamOptimizedVmdkReadAsByOneReader) {
+TEST(DecodeAheadTest, CompressedQcowAndStreamOptimizedVmdkReadAsByOneReader) {
   if (tool("qemu-img").empty()) GTEST_SKIP() << "qemu-img is not installed";
   TempDir dir;
   const RunResult made = run(
