@@ -30,30 +30,7 @@ measure="$work/measure"
 cc -O2 -Wall -Wextra -o "$measure" bench/measure.c
 
 say "writing a mixed image of $size MiB"
-python3 - "$work/mixed.img" "$size" <<'PY'
-import os, random, sys
-path, mib = sys.argv[1], int(sys.argv[2])
-rnd = random.Random(7)
-words = [''.join(rnd.choice('etaoinshrdlucmfwyp') for _ in range(rnd.randint(2, 9)))
-         for _ in range(5000)]
-chunk = 1 << 20
-with open(path, 'wb') as f:
-    for i in range(mib):
-        part = (i * 4) // mib  # 0, 1: text; 2: random; 3: zeros
-        if part < 2:
-            line, out = [], []
-            n = 0
-            while n < chunk:
-                s = ' '.join(rnd.choice(words) for _ in range(12)) + '\n'
-                out.append(s)
-                n += len(s)
-            f.write(''.join(out).encode()[:chunk])
-        elif part == 2:
-            f.write(os.urandom(chunk))
-        else:
-            f.seek(chunk, 1)
-    f.truncate(mib * chunk)
-PY
+python3 bench/mixed_image.py "$work/mixed.img" "$size"
 head -c 300000 /dev/urandom > "$work/payload"
 for q in 1 2 3 4; do
   "$mkbfs" --at $(( (size * q / 5) << 20 )) "$work/mixed.img" "$work/payload" >/dev/null

@@ -20,7 +20,7 @@ packages=(cmake make g++ pkg-config libboost-filesystem-dev libssl-dev nlohmann-
   libfuse3-dev fuse3
 
   # compressed images and archives: the libraries, and the tools the tests write them with
-  libarchive-dev zlib1g-dev libzstd-dev gzip xz-utils zstd bzip2 zip lz4
+  libarchive-dev zlib1g-dev libzstd-dev liblzma-dev gzip xz-utils zstd bzip2 zip lz4
 
   # the case database (--sqlite), sqlite3 to query it; bfsscan-batch's engine
   libsqlite3-dev sqlite3 python3-distributed)

@@ -66,6 +66,8 @@ def parse_size(text):
 def parse_arguments(argv):
     p = Parser(prog="bfsscan-batch", usage=USAGE, add_help=True,
                description="Scans every image of MANIFEST as bfsscan does, on a Dask cluster.")
+    from . import __version__
+    p.add_argument("--version", action="version", version="bfsscan-batch " + __version__)
     p.add_argument("--out", default="bfsscan-batch", metavar="DIR")
     p.add_argument("--jobs", type=int, metavar="N")
     p.add_argument("--scheduler", metavar="ADDRESS")

@@ -6,7 +6,8 @@
 // Neither does the library check the MD5 the set stores of the media: the
 // media is hashed here as the scan reads it from start to end, and
 // compared once all of it was read, so that a segment file of another
-// acquisition is told without reading the set twice.
+// acquisition is told without reading the set twice. A large set is decoded
+// on two cores: a second handle reads ahead of the scan (decode_ahead.h).
 #include <libewf.h>
 #include <sys/stat.h>
 
@@ -17,6 +18,7 @@
 
 #include "container_image.h"
 #include "hashing.h"
+#include "decode_ahead.h"
 
 namespace {
 
@@ -99,14 +101,8 @@ class EwfImage : public ContainerImage {
     }
 
     libewf_error_t* error = nullptr;
-    if (libewf_handle_initialize(&handle_, &error) != 1) {
-      throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-    }
-    if (libewf_handle_open(handle_, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ,
-                           &error) != 1) {
-      const std::string why = takeError(error);
-      libewf_handle_free(&handle_, nullptr);
-      throw ReadFailure(ReadFailure::kSystemError, "cannot open as EWF: " + why);
+    if (!openHandle(names, handle_, error)) {
+      throw ReadFailure(ReadFailure::kSystemError, "cannot open as EWF: " + takeError(error));
     }
     try {
       for (const std::string& s : segments) addFile(s);
@@ -130,6 +126,14 @@ class EwfImage : public ContainerImage {
       if (stored < 0) libewf_error_free(&error);
       if (stored == 1) storedMd5_ = hexOf(md5, sizeof md5);
       readRecord();
+      ahead_ = DecodeAhead::start(mediaSize, [&]() -> DecodeAhead::Reader {
+        libewf_error_t* ignored = nullptr;
+        if (!openHandle(names, second_, ignored)) {
+          libewf_error_free(&ignored);
+          return nullptr;
+        }
+        return [this](uint64_t pos, char* buf, size_t n) { return readWith(second_, pos, buf, n); };
+      });
     } catch (...) {
       close();
       throw;
@@ -142,17 +146,40 @@ class EwfImage : public ContainerImage {
   MediaVerdict mediaVerdict() const override { return verdict_; }
 
  private:
+  // Opens the set read-only in handle; false with error set when it cannot.
+  static bool openHandle(std::vector<char*>& names, libewf_handle_t*& handle,
+                         libewf_error_t*& error) {
+    if (libewf_handle_initialize(&handle, &error) != 1) return false;
+    if (libewf_handle_open(handle, names.data(), static_cast<int>(names.size()),
+                           LIBEWF_OPEN_READ, &error) != 1) {
+      libewf_handle_free(&handle, nullptr);
+      return false;
+    }
+    return true;
+  }
+
   void close() {
-    libewf_handle_close(handle_, nullptr);
-    libewf_handle_free(&handle_, nullptr);
+    ahead_.reset();  // its thread reads with the second handle
+    for (libewf_handle_t** h : {&second_, &handle_}) {
+      if (*h == nullptr) continue;
+      libewf_handle_close(*h, nullptr);
+      libewf_handle_free(h, nullptr);
+    }
+  }
+
+  // Reads with handle, failing where it recorded a damaged chunk.
+  size_t readWith(libewf_handle_t* handle, uint64_t pos, char* buf, size_t n) const {
+    libewf_error_t* error = nullptr;
+    const ssize_t got =
+        libewf_handle_read_random(handle, buf, n, static_cast<off64_t>(pos), &error);
+    if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
+    checkChunks(handle, pos, static_cast<uint64_t>(got));
+    return static_cast<size_t>(got);
   }
 
   size_t readMedia(uint64_t pos, char* buf, size_t n) const override {
-    libewf_error_t* error = nullptr;
-    const ssize_t got =
-        libewf_handle_read_random(handle_, buf, n, static_cast<off64_t>(pos), &error);
-    if (got < 0) throw ReadFailure(ReadFailure::kSystemError, takeError(error));
-    checkChunks(pos, static_cast<uint64_t>(got));
+    size_t got = ahead_ ? ahead_->take(pos, buf, n) : 0;
+    if (got < n) got += readWith(handle_, pos + got, buf + got, n - got);
     const uint64_t end = pos + static_cast<uint64_t>(got);
     if (!storedMd5_.empty() && pos <= hashedTo_ && end > hashedTo_) {
       md5_.update(buf + (hashedTo_ - pos), static_cast<size_t>(end - hashedTo_));
@@ -180,15 +207,15 @@ class EwfImage : public ContainerImage {
   // Throws when the library recorded a checksum error in the media bytes
   // [pos, pos + n), which it then handed out as zeros. The records of
   // adjacent chunks merge, so the records are searched, not counted.
-  void checkChunks(uint64_t pos, uint64_t n) const {
+  void checkChunks(libewf_handle_t* handle, uint64_t pos, uint64_t n) const {
     libewf_error_t* error = nullptr;
     uint32_t records = 0;
-    if (libewf_handle_get_number_of_checksum_errors(handle_, &records, &error) != 1) {
+    if (libewf_handle_get_number_of_checksum_errors(handle, &records, &error) != 1) {
       throw ReadFailure(ReadFailure::kSystemError, takeError(error));
     }
     for (uint32_t i = 0; i < records; ++i) {
       uint64_t firstSector = 0, sectors = 0;
-      if (libewf_handle_get_checksum_error(handle_, i, &firstSector, &sectors, &error) != 1) {
+      if (libewf_handle_get_checksum_error(handle, i, &firstSector, &sectors, &error) != 1) {
         throw ReadFailure(ReadFailure::kSystemError, takeError(error));
       }
       const uint64_t start = firstSector * bytesPerSector_;
@@ -256,6 +283,8 @@ class EwfImage : public ContainerImage {
   // The media hashed so far, from its start up to hashedTo_.
   mutable FileHasher md5_{{"md5"}};
   mutable uint64_t hashedTo_ = 0;
+  libewf_handle_t* second_ = nullptr;  // the read-ahead's, when it runs
+  std::unique_ptr<DecodeAhead> ahead_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // A disk with a backing file holds only the changes to it, and an
 // encrypted one needs a key: both are refused rather than read with holes.
 // Clusters its tables do not allocate are passed over (qcow_allocation.cpp).
+// A large disk is decoded on two cores (decode_ahead.h).
 #include <libqcow.h>
 
 #include <string>
@@ -49,6 +50,7 @@ class QcowImage : public LibyalImage<Qcow> {
     setLength(mediaSize);
     uint64_t fileSize = 0;
     setAllocation(qcowAllocation(containerFileReader(path, &fileSize)));
+    startDecodeAhead(path, [](libqcow_file_t*) { return true; });
   }
 };
 

@@ -2,7 +2,8 @@
 // inside a sparse extent) and the extent files it names, flat or sparse. A
 // disk that holds only the changes to a parent is refused, as the parent
 // is not read. Grains the tables of a sparse extent do not allocate, and
-// zero extents, are passed over (vmdk_allocation.cpp).
+// zero extents, are passed over (vmdk_allocation.cpp). A large disk is
+// decoded on two cores (decode_ahead.h).
 #include <libvmdk.h>
 
 #include <string>
@@ -65,6 +66,12 @@ class VmdkImage : public LibyalImage<Vmdk> {
     }
     setLength(mediaSize);
     setAllocation(vmdkAllocation(std::move(layout)));
+    startDecodeAhead(path, [](libvmdk_handle_t* second) {
+      libvmdk_error_t* ignored = nullptr;
+      if (libvmdk_handle_open_extent_data_files(second, &ignored) == 1) return true;
+      libvmdk_error_free(&ignored);
+      return false;
+    });
   }
 
  private:

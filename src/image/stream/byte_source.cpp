@@ -321,6 +321,7 @@ std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
     return makeGzipSource(in);
   }
   if (forced == "zstd" || (forced.empty() && zstd)) return std::make_unique<ZstdSource>(in);
+  if ((forced.empty() || forced == "xz") && isXzStream(head)) return makeXzSource(in);
   return makeFilterSource(in, forced);
 }
 

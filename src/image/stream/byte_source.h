@@ -70,10 +70,16 @@ std::unique_ptr<ByteSource> makeGzipSource(ByteSource& in);
 std::unique_ptr<ByteSource> makeFilterSource(ByteSource& in, const std::string& name = "");
 
 // The decoder of a compressed stream that starts with head: gzip with zlib,
-// zstd with libzstd (memory: its window, at most 128 MiB), the others with
-// libarchive; forced names the format instead (empty: by head).
+// zstd with libzstd (memory: its window, at most 128 MiB), xz with liblzma,
+// the others with libarchive; forced names the format instead (empty: by head).
 std::unique_ptr<ByteSource> makeDecoder(const std::string& head, ByteSource& in,
                                         const std::string& forced = "");
+
+// An .xz stream (its signature starts head), and its decoder: liblzma's
+// multi-threaded one, on two cores for a stream of several blocks. Memory:
+// at most 256 MiB for the threads, else one thread and its dictionary.
+bool isXzStream(const std::string& head);
+std::unique_ptr<ByteSource> makeXzSource(ByteSource& in);
 
 // Enables in a libarchive reader the archive format or compression called
 // name, or every archive format when name is empty.
