@@ -15,16 +15,6 @@ namespace {
 using ::testing::HasSubstr;
 using Json = nlohmann::json;
 
-std::vector<Json> records(const std::string& text, const std::string& type) {
-  std::vector<Json> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    Json j = Json::parse(line);
-    if (j["type"] == type) out.push_back(j);
-  }
-  return out;
-}
-
 int count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;

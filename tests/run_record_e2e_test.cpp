@@ -16,16 +16,6 @@ namespace {
 using ::testing::HasSubstr;
 using Json = nlohmann::json;
 
-std::vector<Json> records(const std::string& text, const std::string& type) {
-  std::vector<Json> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    Json j = Json::parse(line);
-    if (j["type"] == type) out.push_back(j);
-  }
-  return out;
-}
-
 // The DFXML schema, beside the source tree; empty when it is not there.
 std::string dfxmlSchema() {
   std::string source = __FILE__;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,5 +40,16 @@ class ScratchTest : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << command << ": " << r.err;
   }
 };
+
+// The records of type in a JSON Lines text, in order.
+inline std::vector<nlohmann::json> records(const std::string& text, const std::string& type) {
+  std::vector<nlohmann::json> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    nlohmann::json j = nlohmann::json::parse(line);
+    if (j["type"] == type) out.push_back(j);
+  }
+  return out;
+}
 
 #endif  // BFSSCAN_SCRATCH_TEST_H
