@@ -107,13 +107,13 @@ ImageJobResult runImageJob(const ImageJob& job, const bfsscan::StopToken* stop) 
     }
     // The one opener of every door: each image of a stream in turn, the
     // status the worst of theirs.
-    InputSpec spec;
-    spec.path = job.image;
-    spec.format = request.format;
-    spec.streamFormat = streamFormat;
-    spec.keepGoing = job.keepGoing;
-    spec.stop = stop;
-    ScanInput input(spec);
+    InputRequest source;
+    source.path = job.image;
+    source.format = request.format;
+    source.streamFormat = streamFormat;
+    source.keepGoing = job.keepGoing;
+    source.stop = stop;
+    ScanInput input(source);
     result.status = input.scan(request, sinks, stop).status;
   } catch (const OutputFailure& failure) {
     problems << "bfsscan: " << failure.what() << '\n';

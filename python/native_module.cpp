@@ -40,7 +40,7 @@ constexpr std::chrono::milliseconds kSignalPoll{50};
 
 // What scan() was asked for: the input and the scan's configuration.
 struct Settings {
-  InputSpec input;
+  InputRequest input;
   bfsscan::ScanConfig config;
 };
 

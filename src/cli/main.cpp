@@ -122,14 +122,14 @@ int main(int argc, char** argv) {
   }
   // Standard input, a pipe, a compressed image or an archive is read as a
   // stream of images; anything else is opened as a file.
-  InputSpec spec;
-  spec.path = options.image;
-  spec.format = options.format;
-  spec.streamFormat = options.streamFormat;
-  spec.maxImage = options.maxImageGiven ? options.maxImage : kMaxImageByInput;
-  spec.keepGoing = options.keepGoing;
-  spec.stop = &stop;
-  ScanInput input(spec);
+  InputRequest source;
+  source.path = options.image;
+  source.format = options.format;
+  source.streamFormat = options.streamFormat;
+  source.maxImage = options.maxImageGiven ? options.maxImage : kMaxImageByInput;
+  source.keepGoing = options.keepGoing;
+  source.stop = &stop;
+  ScanInput input(source);
   std::string onImage = results.clashWithImage(input.file(), options.image);
   if (onImage.empty() && input.mayGiveSeveral()) onImage = results.clashWithMemberMaps();
   if (!onImage.empty()) {

@@ -291,14 +291,14 @@ int main(int argc, char** argv) {
 
   // Opened as bfsscan opens it: a stream (standard input, a pipe, a
   // compressed image, an archive) is decoded during the scan.
-  InputSpec spec;
-  if (!parseInputFormat(options.format, &spec.format, &spec.streamFormat)) {
+  InputRequest opening;
+  if (!parseInputFormat(options.format, &opening.format, &opening.streamFormat)) {
     log.line("bfsmount: unknown image format '" + options.format + "' (see bfsmount --help)");
     return kExitUsage;
   }
-  spec.path = options.image;
-  spec.keepGoing = true;
-  ScanInput input(spec);
+  opening.path = options.image;
+  opening.keepGoing = true;
+  ScanInput input(opening);
   if (const ReadFailure* failure = input.failure()) {
     log.line("bfsmount: cannot open " + shownImage + ": " + failure->description());
     return kExitFailure;

@@ -39,12 +39,12 @@ std::unique_ptr<Image> Image::open(const std::string& path, const std::string& f
   parseFormat(format, &f, &streamFormat);
   auto impl = std::make_unique<Impl>();
   impl->path = path;
-  InputSpec spec;
-  spec.path = path;
-  spec.format = f;
-  spec.streamFormat = streamFormat;
-  spec.maxImage = maxImage;
-  ScanInput input(spec);
+  InputRequest source;
+  source.path = path;
+  source.format = f;
+  source.streamFormat = streamFormat;
+  source.maxImage = maxImage;
+  ScanInput input(source);
   try {
     impl->image = input.single();
   } catch (const std::runtime_error& e) {
@@ -74,14 +74,14 @@ Outcome scan(const Image& image, const ScanConfig& config, Sink& sink, const Sto
 
 Outcome scan(const std::string& path, const std::string& format, const ScanConfig& config,
              Sink& sink, const StopToken* stop) {
-  InputSpec spec;
-  spec.path = path;
-  parseFormat(format, &spec.format, &spec.streamFormat);
-  spec.maxImage = config.maxImage;
-  spec.keepGoing = config.keepGoing;
+  InputRequest source;
+  source.path = path;
+  parseFormat(format, &source.format, &source.streamFormat);
+  source.maxImage = config.maxImage;
+  source.keepGoing = config.keepGoing;
   ScanRequest request;
   request.config = config;
-  return ScanInput(spec).scan(request, sink, stop);
+  return ScanInput(source).scan(request, sink, stop);
 }
 
 const char* version() { return BFSSCAN_VERSION; }

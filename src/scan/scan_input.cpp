@@ -4,16 +4,16 @@
 #include <cerrno>
 #include <stdexcept>
 
-ScanInput::ScanInput(const InputSpec& spec) : path_(spec.path) {
-  if (spec.fd >= 0) {
-    stream_ = StreamInput::openDescriptor(spec.fd, spec.path, "stdin", spec.streamFormat,
-                                          spec.maxImage, spec.keepGoing, spec.stop);
+ScanInput::ScanInput(const InputRequest& source) : path_(source.path) {
+  if (source.fd >= 0) {
+    stream_ = StreamInput::openDescriptor(source.fd, source.path, "stdin", source.streamFormat,
+                                          source.maxImage, source.keepGoing, source.stop);
     if (!stream_) opened_.failure = ReadFailure(ReadFailure::kSystemError, EBADF);
     return;
   }
-  stream_ = StreamInput::open(spec.path, spec.format, spec.streamFormat, spec.maxImage,
-                              spec.keepGoing, spec.stop);
-  if (!stream_) opened_ = openForScan(spec.path, spec.format);
+  stream_ = StreamInput::open(source.path, source.format, source.streamFormat, source.maxImage,
+                              source.keepGoing, source.stop);
+  if (!stream_) opened_ = openForScan(source.path, source.format);
 }
 
 bfsscan::Outcome ScanInput::scan(ScanRequest request, ScanSink& sink, const StopToken* stop) {

@@ -14,7 +14,7 @@
 #include "stream_input.h"
 
 // What to open.
-struct InputSpec {
+struct InputRequest {
   std::string path;  // as given; "-" for standard input
   ImageFormat format = ImageFormat::kAuto;
   std::string streamFormat;  // a compression or archive named (see parseInputFormat)
@@ -31,7 +31,7 @@ struct InputSpec {
 class ScanInput {
  public:
   // Opens the input; what cannot be opened is told by the scan.
-  explicit ScanInput(const InputSpec& spec);
+  explicit ScanInput(const InputRequest& source);
 
   // The image opened in place; null for a stream, or a file that could not
   // be opened.
