@@ -13,36 +13,24 @@
 #include "results_file.h"
 #include "scan.h"
 #include "stream_input.h"
-#include "stream_signature.h"
 #include "html_report.h"
 #include "scan_input.h"
 #include "svg_map.h"
 #include "text_report.h"
 
-namespace {
-
-// The command's --format: a compression or archive name, or an image format.
-void parseFormat(const std::string& name, ImageFormat* format, std::string* streamFormat) {
-  *format = ImageFormat::kAuto;
-  if (kindOfFormatName(name) != StreamKind::kNone) {
-    *streamFormat = name;
-  } else if (!parseImageFormat(name, format)) {
-    throw std::invalid_argument("unknown image format '" + name + "'");
-  }
-}
-
-}  // namespace
-
 bool knownFormat(const std::string& name) {
   ImageFormat format;
-  return kindOfFormatName(name) != StreamKind::kNone || parseImageFormat(name, &format);
+  std::string streamFormat;
+  return parseInputFormat(name, &format, &streamFormat);
 }
 
 ImageJobResult runImageJob(const ImageJob& job, const bfsscan::StopToken* stop) {
   ScanRequest request;
   request.image = job.image;
   std::string streamFormat;
-  parseFormat(job.format, &request.format, &streamFormat);
+  if (!parseInputFormat(job.format, &request.format, &streamFormat)) {
+    throw std::invalid_argument("unknown image format '" + job.format + "'");
+  }
   bfsscan::ScanConfig& config = request.config;
   config.directory = job.folder;
   config.stemOf = job.stemOf;

@@ -82,6 +82,10 @@ TEST_F(ResultsAndStreams, TheMapsOfLaterMembersReplaceNoOtherFile) {
        "bfsscan: --dfxml \"map.17.svg\" is the name of the map of a later image of the archive "
        "(--map \"map.svg\")\n",
        {"sub/"}},
+      {"the json file, an HTML page's name", "--html=page.html --json=page.2.html", 1,
+       "bfsscan: --json \"page.2.html\" is the name of the HTML page of a later image of the "
+       "archive (--html \"page.html\")\n",
+       {"sub/"}},
       {"not a member's name", "--json=map.1.svg", 0, "",
        {"map.1.svg", "map.2.svg", "map.svg", "sub/"}},
   };
@@ -100,10 +104,13 @@ TEST_F(ResultsAndStreams, TheMapsOfLaterMembersReplaceNoOtherFile) {
   // A file of that name that this run did not make is kept: the member's
   // map takes the next free number.
   { mkbfs::ImageWriter(dir / "map.2.svg").write(0, "mine"); }
-  const RunResult r = shell("B -n --map=map.svg both.tar");
+  { mkbfs::ImageWriter(dir / "page.2.html").write(0, "mine"); }
+  const RunResult r = shell("B -n --map=map.svg --html=page.html both.tar");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(readFile(dir / "map.2.svg"), "mine");
   EXPECT_THAT(readFile(dir / "map.3.svg"), HasSubstr("both.tar:b.img"));
+  EXPECT_EQ(readFile(dir / "page.2.html"), "mine");
+  EXPECT_THAT(readFile(dir / "page.3.html"), HasSubstr("both.tar:b.img"));
 }
 
 TEST_F(ResultsAndStreams, StandardInputAndOutputCountHoweverTheyAreNamed) {

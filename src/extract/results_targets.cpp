@@ -93,12 +93,14 @@ std::string ResultsTargets::clashAmongThem() const {
 
 std::string ResultsTargets::clashWithMemberMaps() const {
   for (const ResultsTarget& map : targets_) {
-    if (map.option != "--map" || !map.placed) continue;
+    // The per-image files of an archive: the maps, and the HTML pages.
+    if ((map.option != "--map" && map.option != "--html") || !map.placed) continue;
     for (const ResultsTarget& t : targets_) {
       if (&t != &map && t.placed && t.dirDev == map.dirDev && t.dirIno == map.dirIno &&
           isMemberName(map.name, t.name)) {
-        return t.option + " " + quoted(t.path) + " is the name of the map of a later image of " +
-               "the archive (--map " + quoted(map.path) + ")";
+        const char* what = map.option == "--map" ? "map" : "HTML page";
+        return t.option + " " + quoted(t.path) + " is the name of the " + what +
+               " of a later image of the archive (" + map.option + " " + quoted(map.path) + ")";
       }
     }
   }

@@ -504,7 +504,9 @@ void HtmlReportSink::end(const EndEvent& e) {
     // Another image follows (the next member of an archive): a page of its own.
     ++member_;
     reset();
-    if (file_.path() != "-") file_.setPath(memberMapPath(firstPath_, member_));
+    // A name that is taken already (a file this run did not make) is passed
+    // over for the next free number, as for the maps.
+    if (file_.path() != "-") file_.setPath(freeMemberMapPath(firstPath_, &member_));
   }
 }
 
